@@ -1,0 +1,90 @@
+// The scale emulator: one or more networked scales that speak the scale
+// protocol (docs/scale-protocol.md), each on its own address, each keeping
+// its memory in memory and mirroring it into <StateDir>/<address>/.
+//
+// A scale starts from what its folder holds (an earlier run's mirror), so a
+// restart behaves like a scale switched off and on; an empty or missing
+// folder gives a fresh scale. The mirror is rewritten at start.
+//
+// Requests are served one at a time per scale, in arrival order; any number
+// of connections (up to 50 per scale) may be open. A connection that sends
+// something other than a well-formed frame (wrong magic, reserved bytes set,
+// an oversized length, a frame cut short, silence of kIdleTimeoutMs inside
+// or between frames) is closed; nothing else changes.
+#ifndef TARVO_EMULATOR_SCALE_EMULATOR_H_
+#define TARVO_EMULATOR_SCALE_EMULATOR_H_
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scaledriver/protocol.h"
+
+namespace tarvo::emu {
+
+// A connection that stays silent this long is closed.
+constexpr int kIdleTimeoutMs = 60000;
+
+struct EmulatorOptions {
+  std::string StateDir;                // ANSI path
+  std::vector<std::string> Addresses;  // IPv4 addresses, one scale each
+  // The TCP port of every scale. 0: the first address gets a free port from
+  // the system and the others bind the same port.
+  int Port = 5001;
+  std::string Serial;                       // "" = "EMU-" + address
+  std::string Version = "TarvoEmu 1.0";     // the scale version reported
+  int64_t ErrorAfter = -1;                  // < 0: never inject errors
+  int32_t ErrorCode = 0;                    // 1..999, with ErrorAfter
+  int DelayMs = 0;                          // delay before each answer
+};
+
+// Parses the command line after the program name:
+//   --state DIR [--port N] [--serial TEXT] [--scale-version TEXT]
+//   [--error-after N --error-code C] [--delay-ms N] IP [IP ...]
+// `defaultPort` is used without --port. False with `error` set on bad usage.
+bool ParseEmulatorArgs(const std::vector<std::string>& args, int defaultPort,
+                       EmulatorOptions* options, std::string* error);
+
+class ScaleEmulator {
+ public:
+  explicit ScaleEmulator(EmulatorOptions options);
+  ~ScaleEmulator();  // Stop()
+  ScaleEmulator(const ScaleEmulator&) = delete;
+  ScaleEmulator& operator=(const ScaleEmulator&) = delete;
+
+  // Loads every scale's folder, writes its mirror and starts listening on
+  // every address. False with `error` set (and nothing left running) when a
+  // folder cannot be read or written or an address cannot be bound.
+  bool Start(std::string* error);
+
+  // Stops listening, ends pending delays, closes every connection and waits
+  // for their threads.
+  void Stop();
+
+  // The port every scale listens on (meaningful after Start).
+  int Port() const { return port_; }
+  const EmulatorOptions& options() const { return options_; }
+
+  // Serves one request for the scale at `address` as if it had arrived on
+  // the network: `type` and `payload` of the request frame; returns the
+  // reply payload. Exposed for tests.
+  std::string Handle(const std::string& address, uint8_t type, const std::string& payload);
+
+ private:
+  struct Scale;
+  void Serve(Scale& scale, TcpConnection& connection);
+  scale::Reply Apply(Scale& scale, uint8_t type, const std::string& payload);
+  void Delay();
+
+  const EmulatorOptions options_;
+  int port_ = 0;
+  std::vector<std::unique_ptr<Scale>> scales_;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace tarvo::emu
+
+#endif  // TARVO_EMULATOR_SCALE_EMULATOR_H_

@@ -1,0 +1,39 @@
+// File helpers of the import scan and the command queue.
+#ifndef TARVO_COMMON_FILESWORK_H_
+#define TARVO_COMMON_FILESWORK_H_
+
+#include <cstdint>
+#include <string>
+
+namespace tarvo {
+
+// Import file extensions in command order: ".ini", ".plu", ".txt", ".txu",
+// ".scr", ".key", ".fnt", ".bmp". kImportFileKindCount entries; an index
+// outside the table gives "".
+constexpr int kImportFileKindCount = 8;
+const std::string& ImportFileKind(int index);
+
+// Font file names by font number: "8x16.fnt", "8x24.fnt", "16x32.fnt",
+// "12x24.fnt", "8h16.fnt". kFontFileNameCount entries; an index outside the
+// table gives "".
+constexpr int kFontFileNameCount = 5;
+const std::string& FontFileName(int index);
+
+// Full path of a name that no file in `folder` has at the moment of the
+// call: "svc" + up to four hexadecimal digits + ".TMP". Nothing reserves the
+// name afterwards. "" on failure and for an empty `folder`.
+std::string GetUniqueFileName(const std::string& folder);
+
+// Copies `source` to `target`, replacing an existing target. True on success.
+bool CopyFileOverwrite(const std::string& source, const std::string& target);
+
+// Copies `source` into `folder` under its own file name, replacing an
+// existing file. False for an empty `folder`.
+bool CopyFileToFolder(const std::string& source, const std::string& folder);
+
+// Full path of the running program.
+std::string GetExeFileName();
+
+}  // namespace tarvo
+
+#endif  // TARVO_COMMON_FILESWORK_H_

@@ -1,0 +1,301 @@
+#include "log/logoperations.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "common/miscutil.h"
+#include "common/verutil.h"
+#include "platform/codepage.h"
+#include "platform/datetime.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/system_formats.h"
+
+namespace tarvo {
+
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+std::string AsciiLower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string Stars() {
+  return std::string(100, '*');
+}
+
+// Splits text into lines at CR LF, LF or CR. A line break at the very end
+// does not start another line, so joining the lines with CR LF after each
+// reproduces the text with CR LF line ends.
+void AppendLines(const std::string& text, std::vector<std::string>* lines) {
+  std::string line;
+  size_t i = 0;
+  while (i < text.size()) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines->push_back(std::move(line));
+      line.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      line += c;
+    }
+    ++i;
+  }
+  if (!line.empty())
+    lines->push_back(std::move(line));
+}
+
+}  // namespace
+
+LogProcessInfo LogProcessInfo::Current() {
+  LogProcessInfo info;
+  info.ExePath = ExecutablePath();
+  info.FileVersion = GetFileVersion("");
+  info.ComputerName = GetLocalComputerName();
+  info.UserName = GetLocalUserName();
+  return info;
+}
+
+TSystemLog::TSystemLog(LogOptions options, const Clock& clock, LogProcessInfo process)
+    : clock_(clock), process_(std::move(process)), options_(options) {}
+
+TSystemLog::~TSystemLog() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (options_.Contains(slDisabled))
+    return;
+  WriteEventLocked("SystemLog: Log object destroed.", 3);
+  WriteEventLocked("#Line", 0);
+  WriteEventLocked("#CR", 0);
+}
+
+void TSystemLog::SetOptions(LogOptions options) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_ = options;
+}
+
+void TSystemLog::SetOption(LogOption option, bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  options_ = options_.Switched(option, on);
+}
+
+LogOptions TSystemLog::Options() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return options_;
+}
+
+std::string TSystemLog::FileName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_name_;
+}
+
+int32_t TSystemLog::LineCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return line_count_;
+}
+
+std::vector<std::string> TSystemLog::PendingLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pending_;
+}
+
+std::string TSystemLog::HeaderText() const {
+  return HeaderTextNow();
+}
+
+std::string TSystemLog::HeaderTextNow() const {
+  const DateTime now = clock_.LocalNow();
+  std::string h;
+  h += kCrLf;
+  h += Stars() + kCrLf;
+  h += Utf8ToAnsi("Время запуска:  ") + DateToStr(now) + " " + TimeToStr(now) + kCrLf;
+  h += Utf8ToAnsi("Приложение:     ") + ExtractFileName(process_.ExePath) + kCrLf;
+  h += Utf8ToAnsi("Версия:         ") + process_.FileVersion + " (R)" + kCrLf;
+  h += Utf8ToAnsi("Путь/Имя файла: ") + process_.ExePath + kCrLf;
+  h += Utf8ToAnsi("Компьютер:      ") + process_.ComputerName + kCrLf;
+  h += Utf8ToAnsi("Пользователь:   ") + process_.UserName + kCrLf;
+  h += Stars() + kCrLf;
+  h += kCrLf;
+  h += Utf8ToAnsi("События:") + kCrLf;
+  return h;
+}
+
+void TSystemLog::WriteEvent(const std::string& text, int32_t level) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  WriteEventLocked(text, level);
+}
+
+// Adds `text` to the event's output: the file buffer when a file is set,
+// otherwise the pending lines.
+void TSystemLog::EmitLocked(const std::string& text, std::string* out) {
+  if (file_name_.empty()) {
+    AppendLines(text, &pending_);
+  } else {
+    *out += text;
+  }
+}
+
+void TSystemLog::WriteEventLocked(const std::string& text, int32_t level) {
+  if (options_.Contains(slDisabled) || level < MinLevel())
+    return;
+
+  const bool to_file = !file_name_.empty();
+  if (to_file) {
+    if (!has_written_ && options_.Contains(slRewrite) && FileExists(file_name_)) {
+      DeleteFile(file_name_);
+    }
+    if (!FileExists(file_name_))
+      ForceDirectories(ExtractFileDir(file_name_));
+  }
+
+  // The event is built whole and appended in one write; if the file cannot
+  // be written the event is lost and leaves no trace (no number, no header).
+  const int32_t saved_line_count = line_count_;
+  std::string out;
+  if (!has_written_ && options_.Contains(slHeader))
+    EmitLocked(HeaderTextNow(), &out);
+
+  const std::string word = AsciiLower(text);
+  if (word == "#header") {
+    EmitLocked(HeaderTextNow(), &out);
+  } else if (word == "#line") {
+    EmitLocked(Stars() + kCrLf, &out);
+  } else if (word == "#cr") {
+    EmitLocked(kCrLf, &out);
+  } else {
+    ++line_count_;
+    std::string line;
+    if (options_.Contains(slNumber)) {
+      char number[16];
+      std::snprintf(number, sizeof(number), "%.5d", line_count_);
+      line += number;
+      line += ": ";
+    }
+    line += "{" + std::to_string(level) + "} ";
+    if (options_.Contains(slTime) || options_.Contains(slDate)) {
+      const DateTime now = clock_.LocalNow();
+      if (options_.Contains(slTime))
+        line += "[" + FormatDateTime("hh:nn:ss.zzz", now) + "] ";
+      if (options_.Contains(slDate))
+        line += "[" + FormatDateTime("dd.mm.yyyy", now) + "] ";
+    }
+    line += text;
+    line += kCrLf;
+    EmitLocked(line, &out);
+  }
+
+  if (to_file && !AppendToFile(file_name_, out)) {
+    line_count_ = saved_line_count;
+    return;
+  }
+  has_written_ = true;
+}
+
+void TSystemLog::SetFileName(const std::string& name) {
+  if (name.empty())
+    return;
+  std::string full = name;
+  if (ExtractFileExt(full).empty())
+    full += ".log";
+  if (ExtractFilePath(full).empty())
+    full = ExtractFilePath(process_.ExePath) + full;
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (full == file_name_)
+    return;
+  ForceDirectories(ExtractFileDir(full));
+
+  if (file_name_.empty() && !pending_.empty()) {
+    std::string out;
+    for (const std::string& line : pending_) {
+      out += line;
+      out += kCrLf;
+    }
+    if (!AppendToFile(full, out))
+      return;  // the lines stay pending
+    pending_.clear();
+  } else if (has_written_ && !file_name_.empty()) {
+    if (FileExists(full))
+      DeleteFile(full);
+    RenameFile(file_name_, full);
+  }
+  file_name_ = full;
+}
+
+void LogQueue::Push(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(line);
+}
+
+std::vector<std::string> LogQueue::TakeAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out(std::make_move_iterator(lines_.begin()),
+                               std::make_move_iterator(lines_.end()));
+  lines_.clear();
+  return out;
+}
+
+size_t LogQueue::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_.size();
+}
+
+void LogClients::Add(std::shared_ptr<LogQueue> queue) {
+  if (!queue)
+    return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  queues_.push_back(std::move(queue));
+}
+
+void LogClients::Remove(const LogQueue* queue) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = std::find_if(queues_.begin(), queues_.end(),
+                         [queue](const std::shared_ptr<LogQueue>& q) { return q.get() == queue; });
+  if (it == queues_.end())
+    return;
+  (*it)->TakeAll();
+  queues_.erase(it);
+}
+
+size_t LogClients::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queues_.size();
+}
+
+void LogClients::Broadcast(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::shared_ptr<LogQueue>& queue : queues_)
+    queue->Push(line);
+}
+
+std::string LogClientLine(const std::string& text, int32_t level, const DateTime& now) {
+  return "{" + std::to_string(level) + "} [" + FormatDateTime("hh:nn:ss.zzz", now) + "] " + text;
+}
+
+void LogWrite(TSystemLog& log, LogClients* clients, const Clock& clock, const std::string& text,
+              int32_t level) noexcept {
+  try {
+    log.WriteEvent(text, level);
+    if (clients != nullptr)
+      clients->Broadcast(LogClientLine(text, level, clock.LocalNow()));
+  } catch (const std::exception& e) {
+    try {
+      log.WriteEvent(std::string("LogWrite: ") + e.what(), 5);
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      log.WriteEvent("LogWrite: unknown error", 5);
+    } catch (...) {
+    }
+  }
+}
+
+}  // namespace tarvo

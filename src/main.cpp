@@ -1,0 +1,20 @@
+// tarvo-scale-server: the service. Without a switch it runs in the
+// foreground; INSTALL, UNINSTALL and SILENT manage its systemd unit.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/automation.h"
+#include "scaledriver/scale_driver.h"
+#include "service/mainsrv.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  tarvo::AutomationRegistry registry;
+  tarvo::RegisterScaleDriver(registry);
+  if (!registry.LoadTableFromEnvironment()) {
+    std::fprintf(stderr, "Cannot read the ProgID table named by TARVO_AUTOMATION_REGISTRY.\n");
+    return 1;
+  }
+  return tarvo::RunServiceProgram(args, registry);
+}

@@ -1,0 +1,101 @@
+// The automation layer: late-bound objects addressed by member name, created
+// by ProgID. It stands in for COM automation (IDispatch) on this platform.
+#ifndef TARVO_PLATFORM_AUTOMATION_H_
+#define TARVO_PLATFORM_AUTOMATION_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace tarvo {
+
+// Raised by automation objects and by the registry. what() is the message
+// the system shows for the failure.
+class AutomationError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An automation value. Text is UTF-8.
+class Variant {
+ public:
+  enum class Type { kEmpty, kBool, kInt, kDouble, kText, kDate };
+
+  Variant() = default;
+  Variant(bool v) : value_(v) {}
+  Variant(int32_t v) : value_(v) {}
+  Variant(double v) : value_(v) {}
+  Variant(const char* v) : value_(std::string(v)) {}
+  Variant(std::string v) : value_(std::move(v)) {}
+  Variant(DateTime v) : value_(v) {}
+
+  Type type() const { return static_cast<Type>(value_.index()); }
+  bool IsEmpty() const { return type() == Type::kEmpty; }
+
+  // Conversions as automation performs them; each throws AutomationError
+  // ("Type mismatch") when the value cannot be converted. Text converts to a
+  // number only when it is a decimal number written with ".".
+  bool AsBool() const;
+  int32_t AsInt() const;
+  double AsDouble() const;
+  std::string AsText() const;
+  DateTime AsDate() const;
+
+  friend bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
+
+ private:
+  std::variant<std::monostate, bool, int32_t, double, std::string, DateTime> value_;
+};
+
+// A late-bound object. Every member is addressed by name (matched without
+// regard to letter case, as automation does). An unknown member, a value of
+// the wrong type or a failing call raises AutomationError naming the member.
+class AutomationObject {
+ public:
+  virtual ~AutomationObject() = default;
+  virtual Variant GetProperty(const std::string& name) = 0;
+  virtual void SetProperty(const std::string& name, const Variant& value) = 0;
+  virtual Variant Invoke(const std::string& name, const std::vector<Variant>& args = {}) = 0;
+};
+
+using AutomationFactory = std::function<std::unique_ptr<AutomationObject>()>;
+
+// Maps ProgIDs to the factories of built-in components. Registration happens
+// before the registry is shared between threads; creation is thread-safe.
+class AutomationRegistry {
+ public:
+  // Makes a built-in component known under `name` (the NAME of builtin:NAME).
+  void RegisterBuiltin(const std::string& name, AutomationFactory factory);
+
+  // Maps `progId` to the built-in component `builtinName`.
+  void MapProgId(const std::string& progId, const std::string& builtinName);
+
+  // Replaces the ProgID table by the file's: INI text, section [ProgIDs],
+  // lines ProgID=builtin:NAME. False (and the table unchanged) when the file
+  // cannot be read; lines in another form are skipped.
+  bool LoadTableFile(const std::string& path);
+
+  // When the environment variable TARVO_AUTOMATION_REGISTRY names a file,
+  // loads it with LoadTableFile. False when it names a file that cannot be read.
+  bool LoadTableFromEnvironment();
+
+  // Creates the component registered for `progId` (matched without regard
+  // to case). Raises AutomationError("Invalid class string") when the ProgID
+  // is unknown or names no built-in component.
+  std::unique_ptr<AutomationObject> CreateOleObject(const std::string& progId) const;
+
+ private:
+  std::map<std::string, AutomationFactory> builtins_;
+  std::map<std::string, std::string> progIds_;  // upper-cased ProgID -> name
+};
+
+}  // namespace tarvo
+
+#endif  // TARVO_PLATFORM_AUTOMATION_H_

@@ -1,0 +1,412 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <type_traits>
+
+#include "platform/codepage.h"
+
+namespace tarvo {
+
+namespace {
+
+// ANSI path -> the system's form.
+std::string Sys(const std::string& path) {
+  return AnsiToUtf8(path);
+}
+
+// Keeps errno across clean-up calls, so that LastSystemErrorMessage()
+// reports the failure rather than the clean-up.
+class ErrnoKeeper {
+ public:
+  ErrnoKeeper() : saved_(errno) {}
+  ~ErrnoKeeper() { errno = saved_; }
+
+ private:
+  int saved_;
+};
+
+void CloseFd(int fd) {
+  ErrnoKeeper keep;
+  ::close(fd);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+uint32_t RandomNumber() {
+  std::random_device device;
+  return device();
+}
+
+// Flushes the folder entry of a rename or create to disk. Failure is not
+// reported: the data itself is already on disk.
+void SyncFolder(const std::string& sysFolder) {
+  ErrnoKeeper keep;
+  int fd = ::open(sysFolder.empty() ? "." : sysFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+std::string SysFolderOf(const std::string& sysPath) {
+  const size_t slash = sysPath.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : sysPath.substr(0, slash);
+}
+
+// Creates and opens a new file beside `sysTarget` (system form), named
+// after it so that it is recognisable, yet with an extension that no
+// scan of the service picks up. Returns the descriptor, or -1.
+int CreateSiblingTemp(const std::string& sysTarget, mode_t mode, std::string* sysTemp) {
+  const size_t slash = sysTarget.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : sysTarget.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? sysTarget : sysTarget.substr(slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof(suffix), ".%08X.tmp", RandomNumber());
+    *sysTemp = folder + "." + name + suffix;
+    int fd = ::open(sysTemp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0)
+      return fd;
+    if (errno != EEXIST)
+      return -1;
+  }
+  return -1;
+}
+
+// Fills a new temporary file beside `sysTarget` through `write`, flushes
+// it to disk and renames it over the target.
+template <typename Writer>
+bool ReplaceWith(const std::string& sysTarget, mode_t mode, Writer write) {
+  std::string sysTemp;
+  int fd = CreateSiblingTemp(sysTarget, mode, &sysTemp);
+  if (fd < 0)
+    return false;
+  bool ok = write(fd) && ::fsync(fd) == 0;
+  if (ok) {
+    ok = ::close(fd) == 0;
+  } else {
+    CloseFd(fd);
+  }
+  if (ok)
+    ok = ::rename(sysTemp.c_str(), sysTarget.c_str()) == 0;
+  if (!ok) {
+    ErrnoKeeper keep;
+    ::unlink(sysTemp.c_str());
+    return false;
+  }
+  SyncFolder(SysFolderOf(sysTarget));
+  return true;
+}
+
+// The permission bits a replacement of `sysTarget` gets: those of the file
+// it replaces, or the usual ones (narrowed by the umask) for a new file.
+mode_t ReplacementMode(const std::string& sysTarget) {
+  ErrnoKeeper keep;
+  struct stat st;
+  if (::stat(sysTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    return st.st_mode & 07777;
+  return 0666;
+}
+
+bool ReadFd(int fd, std::string* contents) {
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof(buf));
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    if (n == 0)
+      break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  *contents = std::move(data);
+  return true;
+}
+
+// "*" any run of characters, "?" one character, letters without regard to
+// case (ANSI upper case on both sides).
+bool MatchMask(const std::string& name, const std::string& mask) {
+  size_t n = 0, m = 0;
+  size_t starMask = std::string::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || AnsiUpperChar(mask[m]) == AnsiUpperChar(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == '*') {
+      starMask = m++;
+      starName = n;
+    } else if (starMask != std::string::npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*')
+    ++m;
+  return m == mask.size();
+}
+
+}  // namespace
+
+std::string ExtractFilePath(const std::string& path) {
+  const size_t slash = path.rfind(kPathDelim);
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  const size_t slash = path.rfind(kPathDelim);
+  if (slash == std::string::npos)
+    return "";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const size_t slash = path.rfind(kPathDelim);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+  const size_t dot = path.find_last_of(std::string(".") + kPathDelim);
+  return dot == std::string::npos || path[dot] != '.' ? "" : path.substr(dot);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+  const size_t dot = path.find_last_of(std::string(".") + kPathDelim);
+  if (dot == std::string::npos || path[dot] != '.')
+    return path + ext;
+  return path.substr(0, dot) + ext;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& path) {
+  if (!path.empty() && path.back() == kPathDelim)
+    return path;
+  return path + kPathDelim;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(Sys(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(Sys(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  std::string sys = Sys(path);
+  while (sys.size() > 1 && sys.back() == '/')
+    sys.pop_back();
+  // Create each missing level from the top down.
+  for (size_t pos = sys.find('/', 1);; pos = sys.find('/', pos + 1)) {
+    const std::string level = pos == std::string::npos ? sys : sys.substr(0, pos);
+    if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST)
+      return false;
+    if (pos == std::string::npos)
+      break;
+  }
+  struct stat st;
+  if (::stat(sys.c_str(), &st) != 0)
+    return false;
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  return true;
+}
+
+bool DeleteFile(const std::string& path) {
+  return ::unlink(Sys(path).c_str()) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(Sys(from).c_str(), Sys(to).c_str()) == 0;
+}
+
+bool CopyFileReplace(const std::string& source, const std::string& target) {
+  int in = ::open(Sys(source).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0)
+    return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0) {
+    CloseFd(in);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(in);
+    errno = EISDIR;
+    return false;
+  }
+  const bool ok = ReplaceWith(Sys(target), st.st_mode & 07777, [in](int out) {
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(in, buf, sizeof(buf));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        return n == 0;
+      if (!WriteAll(out, buf, static_cast<size_t>(n)))
+        return false;
+    }
+  });
+  CloseFd(in);
+  return ok;
+}
+
+bool ReadFileToString(const std::string& path, std::string* contents) {
+  int fd = ::open(Sys(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  const bool ok = ReadFd(fd, contents);
+  CloseFd(fd);
+  return ok;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& contents) {
+  const std::string sys = Sys(path);
+  return ReplaceWith(sys, ReplacementMode(sys), [&contents](int fd) {
+    return WriteAll(fd, contents.data(), contents.size());
+  });
+}
+
+bool AppendToFile(const std::string& path, const std::string& data) {
+  int fd = ::open(Sys(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  const bool ok = WriteAll(fd, data.data(), data.size());
+  if (!ok) {
+    CloseFd(fd);
+    return false;
+  }
+  return ::close(fd) == 0;
+}
+
+bool CreateFileExclusive(const std::string& path) {
+  int fd = ::open(Sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0)
+    return false;
+  return ::close(fd) == 0;
+}
+
+uint64_t GetFileSize64(const std::string& path) {
+  struct stat st;
+  if (path.empty() || ::stat(Sys(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& mask) {
+  std::vector<FileEntry> entries;
+  if (folder.empty())
+    return entries;
+  DIR* dir = ::opendir(Sys(folder).c_str());
+  if (dir == nullptr)
+    return entries;
+  const bool all = mask == "*" || mask == "*.*";
+  const int dirFd = ::dirfd(dir);
+  errno = 0;
+  while (const dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+      continue;
+    FileEntry entry;
+    entry.Name = Utf8ToAnsi(e->d_name);
+    if (!all && !MatchMask(entry.Name, mask))
+      continue;
+    struct stat st;
+    if (::fstatat(dirFd, e->d_name, &st, 0) != 0 &&
+        ::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // gone since it was listed
+    }
+    entry.IsFolder = S_ISDIR(st.st_mode);
+    entry.Size = entry.IsFolder ? 0 : static_cast<uint64_t>(st.st_size);
+    entry.ModifiedMillis =
+        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  std::sort(entries.begin(), entries.end(), [](const FileEntry& a, const FileEntry& b) {
+    const std::string ua = AnsiUpperCase(a.Name);
+    const std::string ub = AnsiUpperCase(b.Name);
+    if (ua != ub) {
+      return std::lexicographical_compare(
+          ua.begin(), ua.end(), ub.begin(), ub.end(), [](char x, char y) {
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+          });
+    }
+    return a.Name < b.Name;
+  });
+  return entries;
+}
+
+std::string CreateUniqueTempFile(const std::string& folder, const std::string& prefix) {
+  if (folder.empty()) {
+    errno = EINVAL;
+    return "";
+  }
+  const std::string base = IncludeTrailingPathDelimiter(folder) + prefix;
+  // Numbers 1..FFFF, from a random start, each tried once.
+  const uint32_t start = RandomNumber() % 0xFFFF;
+  for (uint32_t i = 0; i < 0x10000; ++i) {
+    const uint32_t number = (start + i) % 0xFFFF + 1;
+    char hex[8];
+    std::snprintf(hex, sizeof(hex), "%X", number);
+    const std::string path = base + hex + ".TMP";
+    int fd = ::open(Sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      if (::close(fd) != 0)
+        return "";
+      return path;
+    }
+    if (errno != EEXIST)
+      return "";
+  }
+  errno = EEXIST;
+  return "";
+}
+
+std::string LastSystemErrorMessage() {
+  const int error = errno;
+  char buf[256];
+  // The GNU strerror_r returns the text; the XSI one fills the buffer.
+  auto text = [&](auto result) -> std::string {
+    if constexpr (std::is_same_v<decltype(result), char*>) {
+      return result;
+    } else {
+      return result == 0 ? buf : "Unknown error " + std::to_string(error);
+    }
+  };
+  return text(strerror_r(error, buf, sizeof(buf)));
+}
+
+}  // namespace tarvo

@@ -1,0 +1,70 @@
+// File-system access. Paths are ANSI text (see codepage.h); they are converted
+// to and from the system's UTF-8 here, so a Cyrillic name reads right in the
+// log, the command files and the journal. No function throws.
+#ifndef TARVO_PLATFORM_FILES_H_
+#define TARVO_PLATFORM_FILES_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvo {
+
+// The separator of folders in a path on this system.
+constexpr char kPathDelim = '/';
+
+// Path text helpers (pure text; the file system is not consulted).
+std::string ExtractFilePath(const std::string& path);  // folder with its trailing delimiter
+std::string ExtractFileDir(const std::string& path);   // folder without the trailing delimiter
+std::string ExtractFileName(const std::string& path);  // after the last delimiter
+std::string ExtractFileExt(const std::string& path);   // from the last "." of the name, "" if none
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
+std::string IncludeTrailingPathDelimiter(const std::string& path);
+
+bool FileExists(const std::string& path);       // exists and is not a folder
+bool DirectoryExists(const std::string& path);  // exists and is a folder
+
+// Creates the folder with all missing parents. True when it exists afterwards.
+// An empty path is refused (false).
+bool ForceDirectories(const std::string& path);
+
+bool DeleteFile(const std::string& path);
+// Renames, replacing an existing target.
+bool RenameFile(const std::string& from, const std::string& to);
+// Copies bytes, replacing an existing target (written to a temporary name
+// in the target folder, then renamed into place).
+bool CopyFileReplace(const std::string& source, const std::string& target);
+
+bool ReadFileToString(const std::string& path, std::string* contents);
+// Writes a temporary file in the same folder, flushes it to disk and renames
+// it over `path`, so readers see the old or the new content, never a part.
+bool WriteFileAtomic(const std::string& path, const std::string& contents);
+// Appends `data` and flushes; creates the file when missing.
+bool AppendToFile(const std::string& path, const std::string& data);
+// Creates an empty file; false when a file of that name already exists.
+bool CreateFileExclusive(const std::string& path);
+
+// Size in bytes; 0 when missing or a folder.
+uint64_t GetFileSize64(const std::string& path);
+
+struct FileEntry {
+  std::string Name;  // name only, ANSI
+  bool IsFolder = false;
+  uint64_t Size = 0;
+  int64_t ModifiedMillis = 0;  // modification time, ms since the epoch
+};
+
+// The entries of `folder` whose names match `mask` ("*" any run, "?" one
+// character, without regard to case), "." and ".." excluded, in name order.
+std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& mask = "*");
+
+// Creates an empty file named prefix + up to four hexadecimal digits +
+// ".TMP" in `folder`, exclusively, and returns its full path; "" on failure.
+std::string CreateUniqueTempFile(const std::string& folder, const std::string& prefix);
+
+// The system's message for the last failed file operation of this thread.
+std::string LastSystemErrorMessage();
+
+}  // namespace tarvo
+
+#endif  // TARVO_PLATFORM_FILES_H_

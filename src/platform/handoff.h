@@ -1,0 +1,45 @@
+// The main-thread hand-off. The process's main thread serves a queue of calls
+// handed to it by other threads; each caller blocks until its call has run.
+// Calls run one at a time, in the order they were handed over.
+#ifndef TARVO_PLATFORM_HANDOFF_H_
+#define TARVO_PLATFORM_HANDOFF_H_
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tarvo {
+
+class MainThreadQueue {
+ public:
+  MainThreadQueue();
+  MainThreadQueue(const MainThreadQueue&) = delete;
+  MainThreadQueue& operator=(const MainThreadQueue&) = delete;
+  ~MainThreadQueue();
+
+  // Runs `fn` on the serving thread and waits for it. Called on the serving
+  // thread itself, runs `fn` at once. Returns false, without running `fn`,
+  // once the queue is closed. An exception thrown by `fn` is rethrown here.
+  bool Synchronize(const std::function<void()>& fn);
+
+  // Serves calls on the calling thread (which becomes the serving thread)
+  // until Close() is called; calls already queued are still run.
+  void Serve();
+
+  // Ends Serve() and refuses later calls.
+  void Close();
+
+ private:
+  struct Call;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<Call*> calls_;
+  bool closed_ = false;
+  std::thread::id server_;
+};
+
+}  // namespace tarvo
+
+#endif  // TARVO_PLATFORM_HANDOFF_H_

@@ -1,0 +1,305 @@
+#include "service/mainsrv.h"
+
+#include <exception>
+#include <thread>
+
+#include "common/fileswork.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/system_formats.h"
+
+namespace tarvo {
+
+namespace {
+
+// The maker's contacts shown in the install and uninstall notices.
+constexpr char kSupportPhone[] = "8-800-000-00-00";
+constexpr char kSupportSite[] = "www.tarvo.example";
+
+// Interval of the main loop's pass.
+constexpr int64_t kLoopSleepMs = 300;
+
+const char kLoopRule[] = "ServiceExecute: *****************************************************";
+
+}  // namespace
+
+TMainTarvoService::TMainTarvoService(const ServiceContext& context)
+    : context_(context),
+      clock_(context.clock ? *context.clock : *Clock::Real()),
+      Timer_ImportInterval(clock_, 1000, false) {
+  // The log exists before anything else can write to it; the settings
+  // record holds the construction values (log file on, MinLevel 5, no fresh
+  // log, no errors).
+  LogProcessInfo process = LogProcessInfo::Current();
+  process.ExePath = context_.ExePath;
+  log_ = std::make_unique<TSystemLog>(LogOptions{slTime, slDate, slNumber, slHeader}, clock_,
+                                      process);
+  settings_ = std::make_unique<MServiceSettings>(context_.ExePath, *log_, clock_);
+  {
+    const LogOptions options = log_->Options();
+    log_->SetOptions(options.Switched(slDisabled, !settings_->EnableLogFile)
+                         .Switched(slRewrite, settings_->ReWriteLog));
+  }
+  LogWrite("ServiceConstructor: Log created.", 2);
+  LogClients_ = std::make_unique<LogClients>();
+  settings_->IniFileName = ChangeFileExt(context_.ExePath, ".ini");
+  log_->SetMinLevel(5);
+  LogWrite("ServiceConstructor: Object created.", 2);
+}
+
+TMainTarvoService::~TMainTarvoService() {
+  ServiceDestroy();
+  ScaleDriver.reset();
+}
+
+void TMainTarvoService::ServiceDestroy() {
+  if (!log_) return;
+  LogWrite("ServiceDestroy: Start destroing.", 3);
+  LogWrite("ServiceDestroy: Delete internal objects.", 1);
+  // The settings record refers to the log, so it goes first; the live-log
+  // list goes last, after the log, whose closing lines still reach it.
+  settings_.reset();
+  log_.reset();
+  LogClients_.reset();
+}
+
+bool TMainTarvoService::HasSwitch(const std::string& name) const {
+  return FindCmdLineSwitch(context_.Args, name);
+}
+
+void TMainTarvoService::LogWrite(const std::string& text, int level) {
+  if (!log_) return;
+  tarvo::LogWrite(*log_, LogClients_.get(), clock_, text, level);
+}
+
+void TMainTarvoService::SwitchLogFile(bool enabled) {
+  log_->SetOptions(log_->Options().Switched(slDisabled, !enabled));
+}
+
+void TMainTarvoService::ServiceStart(bool* started) {
+  *started = false;
+  LogWrite("ServiceStart: Service starting.", 1);
+
+  MServiceSettings& settings = *settings_;
+  LogWrite("Settings: Load settings.", 0);
+  settings.LoadSettings();
+  for (const std::string& line : settings.GlobalSettingsCopy()) LogWrite(line, 0);
+
+  LogWrite("Settings: Load list scales.", 0);
+  settings.LoadScaleList();
+  const MSettingsValues loaded = settings.Snapshot();
+  const std::vector<MScaleState> scales = settings.ScaleListCopy();
+  if (loaded.ScaleListError) {
+    LogWrite("Settings: Error loading scales.", 5);
+  } else {
+    LogWrite("Settings: Loaded " + std::to_string(scales.size()) + " scales.", 1);
+  }
+  for (const MScaleState& scale : scales) LogWrite(scale.IP, 0);
+
+  LogWrite("Settings: Load field config.", 0);
+  settings.LoadFieldsConfig();
+  const MSettingsValues values = settings.Snapshot();
+  if (values.FieldConfigError) {
+    LogWrite("Settings: Error in field config.", 5);
+  } else {
+    LogWrite("Settings: Loaded field config.", 1);
+  }
+
+  try {
+    SwitchLogFile(values.EnableLogFile);
+  } catch (const std::exception&) {
+    // A failure of the switch leaves the log as it was.
+  }
+
+  try {
+    ScaleDriver = context_.registry->CreateOleObject(kDriverProgId);
+  } catch (const std::exception& e) {
+    LogWrite("ServiceStart: Tarvo OLE-driver not found!.", 5);
+    LogWrite(std::string("ServiceStart: ") + e.what(), 5);
+    return;
+  }
+  try {
+    ScaleDriver->SetProperty("Driver_EnableShowProgress", Variant(false));
+    ScaleDriver->SetProperty("ClearAccountAfterUpload", Variant(true));
+  } catch (const std::exception& e) {
+    LogWrite(std::string("ServiceStart: ") + e.what(), 5);
+    LogWrite("ServiceStart: Error call driver function!", 5);
+  }
+
+  DeleteQueryFiles(".lck");
+  CreateQueryThreads();
+
+  Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
+  Timer_ImportInterval.SetEnabled(true);
+  LogWrite("ServiceStart: Service started.", 2);
+  *started = true;
+}
+
+void TMainTarvoService::ServiceStop(bool* stopped) {
+  LogWrite("ServiceStop: Service stop.", 3);
+  DeleteQueryThreads();
+  settings_->SaveSettings();
+  settings_->SaveScaleList();
+  settings_->SaveFieldsConfig();
+  *stopped = true;
+}
+
+void TMainTarvoService::ServiceShutdown() {
+  LogWrite("ServiceShutdown: Service shutdown.", 0);
+  ShutdownRequested = true;
+}
+
+void TMainTarvoService::ServiceInstall() {
+  LogWrite("Service: Install service.", 1);
+  if (HasSwitch("SILENT") || !context_.notify) return;
+  context_.notify(
+      std::string("Установка службы\n\n") +
+      "Сервер автоматической загрузки весов Tarvo установлен.\n\n" +
+      "В случае возникновения вопросов по использованию ПО для весов Tarvo обращайтесь по "
+      "телефону " +
+      kSupportPhone + " или заходите на наш сайт " + kSupportSite + "\n");
+}
+
+void TMainTarvoService::ServiceUninstall() {
+  LogWrite("Service: Delete service.", 1);
+  if (HasSwitch("SILENT") || !context_.notify) return;
+  context_.notify(std::string("Удаление службы\n\n") +
+                  "Спасибо за использование комплекса ПО для весов Tarvo.\n\n" +
+                  "В случае возникновения вопросов по его использованию звоните по телефону " +
+                  kSupportPhone + " или заходите на наш сайт " + kSupportSite + "\n");
+}
+
+void TMainTarvoService::ProcessControlRequests() {
+  if (!context_.pollControl) return;
+  for (;;) {
+    const ControlRequest request = context_.pollControl();
+    if (request == ControlRequest::kNone) return;
+    if (request == ControlRequest::kShutdown) {
+      ServiceShutdown();
+    } else if (!terminated_) {
+      bool stopped = false;
+      ServiceStop(&stopped);
+      terminated_ = true;
+    }
+  }
+}
+
+void TMainTarvoService::ServiceExecute() {
+  ExecuteStartTime = clock_.LocalNow().Days();
+  LogWrite("ServiceExecute: Execute begining.", 2);
+  LogWrite(kLoopRule, 1);
+  try {
+    while (!terminated_ && !TerminateLoop) {
+      if (ShutdownRequested) {
+        ShutdownRequested = false;
+        LogWrite("ServiceExecute: Shutdown command.", 0);
+        TerminateLoop = true;
+        shutdown_seen_ = true;
+      }
+      if (RestartTCPServersRequested) {
+        RestartTCPServersRequested = false;
+        LogWrite("ServiceExecute: Restart TCP Servers.", 0);
+      }
+      if (ReloadSettingsRequested) {
+        try {
+          LogWrite("ServiceExecute: Reload settings.", 0);
+          const MSettingsValues values = settings_->Snapshot();
+          if (values.EnableLogFile) {
+            SwitchLogFile(true);
+          } else {
+            LogWrite("#LINE", 0);
+            LogWrite("Service: Log-file disabled.", 1);
+            LogWrite("#LINE", 0);
+            SwitchLogFile(false);
+          }
+          Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
+          RestartQueryThreadsRequested = true;
+          ReloadSettingsRequested = false;
+        } catch (const std::exception& e) {
+          LogWrite(std::string("ServiceExecute~ReloadSettings: ") + e.what(), 5);
+        }
+      }
+      if (RestartQueryThreadsRequested) {
+        try {
+          LogWrite("ServiceExecute: Restart query threads.", 0);
+          DeleteQueryThreads();
+          DeleteQueryFiles(".lck");
+          CreateQueryThreads();
+          RestartQueryThreadsRequested = false;
+        } catch (const std::exception& e) {
+          LogWrite(std::string("ServiceExecute~RestartQuery: ") + e.what(), 5);
+        }
+      }
+      if (DeleteSendQueriesRequested) {
+        try {
+          LogWrite("ServiceExecute: Delete send queries.", 0);
+          DeleteQueryThreads();
+          DeleteQueryFiles(".dat");
+          DeleteQueryFiles(".cmd");
+          DeleteQueryFiles(".lck");
+          CreateQueryThreads();
+          DeleteSendQueriesRequested = false;
+        } catch (const std::exception& e) {
+          LogWrite(std::string("ServiceExecute~DeleteSend: ") + e.what(), 5);
+        }
+      }
+      if (Timer_ImportInterval.Fire()) Timer_ImportIntervalTimer();
+      if (ImportScanRequested) {
+        ImportScanRequested = false;
+        ImportScan();
+      }
+      ProcessControlRequests();
+      if (!terminated_ && !TerminateLoop) clock_.SleepMillis(kLoopSleepMs);
+    }
+  } catch (const std::exception& e) {
+    LogWrite(std::string("ServiceExecute: ") + e.what(), 5);
+  }
+  LogWrite(kLoopRule, 1);
+  LogWrite("ServiceExecute: Execute end.", 3);
+}
+
+void TMainTarvoService::CreateQueryThreads() {
+  const MSettingsValues values = settings_->Snapshot();
+  if (values.FieldConfigError || values.ScaleListError) {
+    LogWrite("IntFunction: Errors in config. Threads not created.", 5);
+    return;
+  }
+  // The workers that carry the queue to the scales join the pool here.
+}
+
+void TMainTarvoService::DeleteQueryThreads() {
+  if (query_thread_count_ == 0) return;
+  LogWrite("IntFunction: Deleting threads.", 0);
+  query_thread_count_ = 0;
+}
+
+void TMainTarvoService::DeleteQueryFiles(const std::string& extension) {
+  const std::string folder = settings_->Snapshot().QueryPath;
+  if (folder.empty()) return;
+  for (const FileEntry& entry : ListFolder(folder, "*" + extension)) {
+    if (DeleteFile(IncludeTrailingPathDelimiter(folder) + entry.Name)) {
+      LogWrite("ServiceExecute: Delete file <" + entry.Name + ">.", 1);
+    } else {
+      LogWrite("ServiceExecute: Error delete file <" + entry.Name + ">.", 5);
+    }
+  }
+}
+
+void TMainTarvoService::ImportScan() {}
+
+bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
+  const std::string wanted = AnsiUpperCase(name);
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) continue;
+    if (AnsiUpperCase(arg.substr(1)) == wanted) return true;
+  }
+  return false;
+}
+
+bool IsServiceInstalled(const std::vector<std::string>& args) {
+  return FindCmdLineSwitch(args, "INSTALL") && FindCmdLineSwitch(args, "SILENT") &&
+         ServiceExists(kServiceName);
+}
+
+}  // namespace tarvo

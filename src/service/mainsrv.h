@@ -1,0 +1,146 @@
+// The service object: its life from construction to destruction, the main
+// loop that carries out every housekeeping request, and the program start-up
+// with its command-line switches.
+#ifndef TARVO_SERVICE_MAINSRV_H_
+#define TARVO_SERVICE_MAINSRV_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/deadline_timer.h"
+#include "log/logoperations.h"
+#include "platform/automation.h"
+#include "platform/clock.h"
+#include "platform/datetime.h"
+#include "platform/handoff.h"
+#include "platform/service_control.h"
+#include "settings/workservicesettings.h"
+
+namespace tarvo {
+
+// Registration data of the service.
+inline constexpr char kServiceName[] = "MainTarvoService";
+inline constexpr char kServiceDisplayName[] = "Tarvo Scale Server";
+inline constexpr char kDriverProgId[] = "TarvoDriver.TarvoOLEDriver";
+
+// What the service needs from its host. Everything must outlive the service.
+struct ServiceContext {
+  std::string ExePath;               // the executable: the INI, log and folders lie beside it
+  std::vector<std::string> Args;     // the command line, without the program name
+  const Clock* clock = nullptr;      // time of the loop, timers and log stamps
+  const AutomationRegistry* registry = nullptr;  // creates the scale driver
+  MainThreadQueue* mainQueue = nullptr;          // the main thread's hand-off
+  // Takes one pending stop or shutdown request without waiting.
+  std::function<ControlRequest()> pollControl;
+  // Where the install and uninstall notices go (UTF-8 text); null = nowhere.
+  std::function<void(const std::string&)> notify;
+};
+
+class TMainTarvoService : public LogSink {
+ public:
+  // Creates the components, the settings record, the log and the lists, and
+  // fixes the INI path. Writes "ServiceConstructor: ..." lines.
+  explicit TMainTarvoService(const ServiceContext& context);
+  // ServiceDestroy(), then releases the driver.
+  ~TMainTarvoService() override;
+
+  TMainTarvoService(const TMainTarvoService&) = delete;
+  TMainTarvoService& operator=(const TMainTarvoService&) = delete;
+
+  // Service thread: start request. `started` false when the driver cannot be
+  // created; what was started stays until destruction.
+  void ServiceStart(bool* started);
+  // Service thread: the main loop; returns when the service is to end.
+  void ServiceExecute();
+  // Service thread: stop request (workers ended, settings saved).
+  void ServiceStop(bool* stopped);
+  // The operating system is shutting down: ends the loop, saves nothing.
+  void ServiceShutdown();
+  // After the unit was written or removed: log line and notice.
+  void ServiceInstall();
+  void ServiceUninstall();
+
+  // The single logging entry: the log file and every live-log client.
+  void LogWrite(const std::string& text, int level) override;
+
+  // Import timer handler: asks the loop for an import scan.
+  void Timer_ImportIntervalTimer() { ImportScanRequested = true; }
+
+  // Worker pool (built by the loop's steps and by start and stop).
+  void CreateQueryThreads();
+  void DeleteQueryThreads();
+  // Deletes every file of the query folder ending in `extension` (".lck").
+  void DeleteQueryFiles(const std::string& extension);
+
+  // True when the service thread has been told to end (a stop was served).
+  bool Terminated() const { return terminated_; }
+  // True when the loop ended on a shutdown request.
+  bool ShutdownSeen() const { return shutdown_seen_; }
+
+  MServiceSettings& ServiceSettings() { return *settings_; }
+  TSystemLog& SystemLog() { return *log_; }
+  LogClients& LogClientList() { return *LogClients_; }
+  const ServiceContext& Context() const { return context_; }
+  size_t QueryThreadCount() const { return query_thread_count_; }
+
+  // Control flags: set by any thread, read and cleared by the loop.
+  std::atomic<bool> TerminateLoop{false};
+  std::atomic<bool> ReloadSettingsRequested{false};
+  std::atomic<bool> ImportScanRequested{false};
+  std::atomic<bool> ShutdownRequested{false};
+  std::atomic<bool> DeleteSendQueriesRequested{false};
+  std::atomic<bool> RestartQueryThreadsRequested{false};
+  std::atomic<bool> RestartTCPServersRequested{false};
+
+  // Connected clients of the four servers.
+  std::atomic<int32_t> LogClientCount{0};
+  std::atomic<int32_t> StatClientCount{0};
+  std::atomic<int32_t> CmdClientCount{0};
+  std::atomic<int32_t> CmdStatClientCount{0};
+
+  // When the main loop began; zero until then.
+  std::atomic<double> ExecuteStartTime{0.0};
+
+ private:
+  void ServiceDestroy();
+  bool HasSwitch(const std::string& name) const;
+  void SwitchLogFile(bool enabled);
+  void ImportScan();
+  // Serves pending stop and shutdown requests of the operating system.
+  void ProcessControlRequests();
+
+  const ServiceContext context_;
+  const Clock& clock_;
+  std::unique_ptr<AutomationObject> ScaleDriver;
+  DeadlineTimer Timer_ImportInterval;
+
+  std::unique_ptr<TSystemLog> log_;
+  std::unique_ptr<LogClients> LogClients_;
+  std::unique_ptr<MServiceSettings> settings_;
+  size_t query_thread_count_ = 0;
+
+  bool terminated_ = false;
+  bool shutdown_seen_ = false;
+};
+
+// True only when both "INSTALL" and "SILENT" are given and the service is
+// already registered: a silent install of an installed service ends quietly.
+bool IsServiceInstalled(const std::vector<std::string>& args);
+
+// True when `args` holds the switch `name`, written after "-" or "/", in any
+// letter case.
+bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name);
+
+// The program: builds the service object, then installs, uninstalls or runs
+// it as the command line says. Returns the process exit code: 0 after a
+// normal stop, a shutdown or a successful install or removal; 1 when the
+// start failed or the registration could not be changed.
+int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry);
+
+}  // namespace tarvo
+
+#endif  // TARVO_SERVICE_MAINSRV_H_

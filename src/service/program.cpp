@@ -1,0 +1,99 @@
+// Program start-up: the service object is created in every run; the command
+// line decides whether it is registered, removed or run.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/process.h"
+#include "platform/system_formats.h"
+#include "service/mainsrv.h"
+
+namespace tarvo {
+
+namespace {
+
+void PrintNotice(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void PrintError(const std::string& text) {
+  std::fputs((text + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+// Runs the service until it is stopped. The main thread serves the workers'
+// hand-offs meanwhile; the service thread runs start, loop and stop.
+int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
+  bool started = false;
+  std::thread serviceThread([&] {
+    try {
+      service.ServiceStart(&started);
+      if (started) service.ServiceExecute();
+    } catch (const std::exception& e) {
+      service.LogWrite(std::string("ServiceExecute: ") + e.what(), 5);
+    }
+    mainQueue.Close();
+  });
+  mainQueue.Serve();
+  serviceThread.join();
+  return started ? 0 : 1;
+}
+
+}  // namespace
+
+int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry) {
+  LoadSystemFormatsFromEnvironment();
+
+  MainThreadQueue mainQueue;
+  ServiceContext context;
+  context.ExePath = ExecutablePath();
+  context.Args = args;
+  context.clock = Clock::Real();
+  context.registry = &registry;
+  context.mainQueue = &mainQueue;
+  context.pollControl = [] { return WaitControlRequest(0); };
+  context.notify = [](const std::string& text) { PrintNotice(text); };
+
+  const bool install = FindCmdLineSwitch(args, "INSTALL");
+  const bool uninstall = FindCmdLineSwitch(args, "UNINSTALL");
+  if (!install && !uninstall) InstallControlHandlers();
+
+  auto service = std::make_unique<TMainTarvoService>(context);
+  if (IsServiceInstalled(args)) return 0;
+
+  if (install || uninstall) {
+    std::string error;
+    if (install) {
+      ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
+      if (InstallService(reg, &error)) {
+        service->ServiceInstall();
+        return 0;
+      }
+      PrintError(std::string("Service \"") + kServiceDisplayName +
+                 "\" failed to install with error: \"" + error + "\"");
+      return 1;
+    }
+    if (UninstallService(kServiceName, &error)) {
+      service->ServiceUninstall();
+      return 0;
+    }
+    PrintError(std::string("Service \"") + kServiceDisplayName +
+               "\" failed to uninstall with error: \"" + error + "\"");
+    return 1;
+  }
+
+  const int code = RunService(*service, mainQueue);
+  if (service->ShutdownSeen()) {
+    // The system is going down: the workers were not stopped, so their
+    // objects must not be destroyed. Destroy the service and end at once.
+    service.reset();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
+  return code;
+}
+
+}  // namespace tarvo

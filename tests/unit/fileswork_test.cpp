@@ -1,0 +1,109 @@
+#include "common/fileswork.h"
+
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+TEST(FileNameTablesTest, OrderAndEnd) {
+  EXPECT_EQ(".ini", ImportFileKind(0));
+  EXPECT_EQ(".txu", ImportFileKind(3));
+  EXPECT_EQ(".bmp", ImportFileKind(kImportFileKindCount - 1));
+  EXPECT_EQ("", ImportFileKind(kImportFileKindCount));
+  EXPECT_EQ("", ImportFileKind(-1));
+  EXPECT_EQ("8x16.fnt", FontFileName(0));
+  EXPECT_EQ("8h16.fnt", FontFileName(kFontFileNameCount - 1));
+  EXPECT_EQ("", FontFileName(kFontFileNameCount));
+  EXPECT_EQ("", FontFileName(-1));
+}
+
+// "svc" + one to four hexadecimal digits + ".TMP".
+bool IsUniqueName(const std::string& name) {
+  const std::string prefix = "svc";
+  const std::string ext = ".TMP";
+  if (name.size() < prefix.size() + 1 + ext.size())
+    return false;
+  if (name.compare(0, prefix.size(), prefix) != 0)
+    return false;
+  if (name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
+    return false;
+  const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - ext.size());
+  if (digits.size() > 4)
+    return false;
+  return digits.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+}
+
+TEST(GetUniqueFileNameTest, FreeNameInTheFolderAndNothingLeftBehind) {
+  testing::TempDir dir;
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    const std::string path = GetUniqueFileName(dir.path());
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(dir.path(), ExtractFileDir(path));
+    EXPECT_TRUE(IsUniqueName(ExtractFileName(path))) << path;
+    EXPECT_FALSE(FileExists(path)) << path;
+    EXPECT_LE(path.size(), 260u);
+    // The callers take the name and create their files from it.
+    ASSERT_TRUE(CreateFileExclusive(ChangeFileExt(path, ".cmd")));
+    names.insert(ChangeFileExt(path, ""));
+  }
+  EXPECT_EQ(20u, names.size());
+  EXPECT_EQ(20u, ListFolder(dir.path()).size());
+}
+
+TEST(GetUniqueFileNameTest, FailsWithoutAFolder) {
+  testing::TempDir dir;
+  EXPECT_EQ("", GetUniqueFileName(dir.File("missing")));
+  EXPECT_EQ("", GetUniqueFileName(""));
+}
+
+TEST(CopyFileTest, OverwriteReplacesTheTarget) {
+  testing::TempDir dir;
+  dir.Write("a.txt", "new contents");
+  dir.Write("b.txt", "old contents that are longer");
+  EXPECT_TRUE(CopyFileOverwrite(dir.File("a.txt"), dir.File("b.txt")));
+  EXPECT_EQ("new contents", dir.Read("b.txt"));
+  EXPECT_EQ("new contents", dir.Read("a.txt"));
+  EXPECT_TRUE(CopyFileOverwrite(dir.File("a.txt"), dir.File("c.txt")));
+  EXPECT_EQ("new contents", dir.Read("c.txt"));
+}
+
+TEST(CopyFileTest, OverwriteFailures) {
+  testing::TempDir dir;
+  dir.Write("a.txt", "x");
+  EXPECT_FALSE(CopyFileOverwrite(dir.File("missing.txt"), dir.File("b.txt")));
+  EXPECT_FALSE(FileExists(dir.File("b.txt")));
+  EXPECT_FALSE(CopyFileOverwrite(dir.File("a.txt"), dir.File("no/such/folder/b.txt")));
+}
+
+TEST(CopyFileTest, ToFolderKeepsTheFileName) {
+  testing::TempDir dir;
+  dir.Write("queue/5A.dat", std::string("binary\0data\r\n", 13));
+  dir.Write("Archive/5A.dat", "older");
+  ASSERT_TRUE(ForceDirectories(dir.File("Archive")));
+  EXPECT_TRUE(CopyFileToFolder(dir.File("queue/5A.dat"), dir.File("Archive")));
+  EXPECT_EQ(std::string("binary\0data\r\n", 13), dir.Read("Archive/5A.dat"));
+  // A trailing delimiter on the folder is fine.
+  ASSERT_TRUE(ForceDirectories(dir.File("Bad")));
+  EXPECT_TRUE(CopyFileToFolder(dir.File("queue/5A.dat"), dir.File("Bad") + "/"));
+  EXPECT_TRUE(FileExists(dir.File("Bad/5A.dat")));
+  EXPECT_FALSE(CopyFileToFolder(dir.File("queue/5A.dat"), dir.File("Missing")));
+  EXPECT_FALSE(CopyFileToFolder(dir.File("queue/5A.dat"), ""));
+}
+
+TEST(GetExeFileNameTest, NamesThisTestProgram) {
+  const std::string exe = GetExeFileName();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_EQ(kPathDelim, exe[0]);
+  EXPECT_TRUE(FileExists(exe));
+  EXPECT_EQ("unit_fileswork_test", ExtractFileName(exe));
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,287 @@
+#include "service/mainsrv.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "settings/inifile.h"
+#include "support/fake_automation.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::FakeAutomationLog;
+using testing::FakeAutomationObject;
+using testing::TempDir;
+
+// A service whose executable lies in a temporary folder, with a fake driver
+// under the driver's ProgID (or none) and scripted control requests.
+class ServiceFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    driver_ = std::make_shared<FakeAutomationLog>();
+    registry_.RegisterBuiltin("FakeDriver", [this] {
+      return std::make_unique<FakeAutomationObject>(driver_);
+    });
+  }
+
+  std::unique_ptr<TMainTarvoService> MakeService(std::vector<std::string> args = {}) {
+    ServiceContext context;
+    context.ExePath = dir_.File("tarvo-scale-server");
+    context.Args = std::move(args);
+    context.clock = Clock::Real();
+    context.registry = &registry_;
+    context.mainQueue = &queue_;
+    context.pollControl = [this] {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (requests_.empty()) return ControlRequest::kNone;
+      ControlRequest r = requests_.front();
+      requests_.pop_front();
+      return r;
+    };
+    context.notify = [this](const std::string& text) { notices_ += text; };
+    return std::make_unique<TMainTarvoService>(context);
+  }
+
+  void WithDriver() { registry_.MapProgId(kDriverProgId, "FakeDriver"); }
+
+  // Settings that let every level reach the log file.
+  void VerboseLog() {
+    dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n");
+  }
+
+  void Request(ControlRequest r) {
+    std::lock_guard<std::mutex> lock(mu_);
+    requests_.push_back(r);
+  }
+
+  // Runs start and the loop, with `request` served on the loop's first pass.
+  bool RunOnce(TMainTarvoService& service, ControlRequest request) {
+    bool started = false;
+    service.ServiceStart(&started);
+    if (!started) return false;
+    Request(request);
+    service.ServiceExecute();
+    return true;
+  }
+
+  std::string LogText() { return AnsiToUtf8(dir_.Read("Log/tarvo-scale-server.log")); }
+
+  TempDir dir_;
+  AutomationRegistry registry_;
+  MainThreadQueue queue_;
+  std::shared_ptr<FakeAutomationLog> driver_;
+  std::mutex mu_;
+  std::deque<ControlRequest> requests_;
+  std::string notices_;
+};
+
+TEST_F(ServiceFixture, StartWithoutDriverFailsWithTwoErrorLines) {
+  auto service = MakeService();
+  bool started = true;
+  service->ServiceStart(&started);
+  EXPECT_FALSE(started);
+  EXPECT_EQ(service->QueryThreadCount(), 0u);
+  const std::string log = LogText();
+  EXPECT_THAT(log, HasSubstr("{5} "));
+  const size_t notFound = log.find("ServiceStart: Tarvo OLE-driver not found!.");
+  ASSERT_NE(notFound, std::string::npos);
+  const size_t message = log.find("ServiceStart: Invalid class string", notFound);
+  EXPECT_NE(message, std::string::npos) << log;
+  EXPECT_THAT(log, Not(HasSubstr("ServiceStart: Service started.")));
+}
+
+TEST_F(ServiceFixture, StartSetsDriverPropertiesInOrderAndLogsStarted) {
+  WithDriver();
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  EXPECT_TRUE(started);
+  EXPECT_THAT(driver_->CallStrings(), ElementsAre("set Driver_EnableShowProgress=false",
+                                                  "set ClearAccountAfterUpload=true"));
+  // The settings load created the folders beside the executable.
+  EXPECT_TRUE(DirectoryExists(dir_.File("Log")));
+  EXPECT_TRUE(DirectoryExists(dir_.File("Query")));
+  EXPECT_TRUE(DirectoryExists(dir_.File("Import")));
+}
+
+TEST_F(ServiceFixture, FailingDriverPropertyIsLoggedAndStartGoesOn) {
+  WithDriver();
+  driver_->failing.insert("Driver_EnableShowProgress");
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  EXPECT_TRUE(started);
+  const std::string log = LogText();
+  const size_t first = log.find("ServiceStart: Fake failure in Driver_EnableShowProgress");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_NE(log.find("ServiceStart: Error call driver function!", first), std::string::npos);
+}
+
+TEST_F(ServiceFixture, StopSavesThreeSectionsThatTheNextStartReadsBack) {
+  WithDriver();
+  dir_.Write("tarvo-scale-server.ini",
+             "[ListScales]\r\nScale1=10.0.0.5\r\nScale2=0.1.2.3\r\nScale3=10.0.0.6\r\n"
+             "[GlobalSettings]\r\nSendThreadsCount=3\r\nimportinterval=7\r\n");
+  {
+    auto service = MakeService();
+    ASSERT_TRUE(RunOnce(*service, ControlRequest::kStop));
+    EXPECT_TRUE(service->Terminated());
+  }
+  IniFile ini;
+  ASSERT_TRUE(ini.LoadFromFile(dir_.File("tarvo-scale-server.ini")));
+  EXPECT_THAT(ini.SectionNames(), ElementsAre("GlobalSettings", "ListScales", "FieldsConfig"));
+  const std::vector<std::string> keys = ini.ReadSectionKeys("GlobalSettings");
+  ASSERT_EQ(keys.size(), 18u);
+  EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+    return CompareTextAnsi(a, b) < 0;
+  }));
+  EXPECT_EQ(ini.ReadString("GlobalSettings", "EnableLogFile", ""), "True");
+  EXPECT_EQ(ini.ReadString("GlobalSettings", "ImportFileFixField", ""), "False");
+  EXPECT_EQ(ini.ReadString("GlobalSettings", "SendThreadsCount", ""), "3");
+  EXPECT_THAT(ini.ReadSectionLines("ListScales"),
+              ElementsAre("Scale1=10.0.0.5", "Scale2=10.0.0.6"));
+  EXPECT_EQ(ini.ReadSectionKeys("FieldsConfig").size(), 128u);
+  // Every section is followed by an empty line.
+  const std::string text = dir_.Read("tarvo-scale-server.ini");
+  EXPECT_THAT(text, HasSubstr("Scale2=10.0.0.6\r\n\r\n[FieldsConfig]"));
+  EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
+
+  auto again = MakeService();
+  bool started = false;
+  again->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(again->ServiceSettings().Snapshot().ImportInterval, 7);
+  EXPECT_EQ(again->ServiceSettings().ScaleListCopy().size(), 2u);
+}
+
+TEST_F(ServiceFixture, ShutdownEndsTheLoopWithoutSaving) {
+  WithDriver();
+  VerboseLog();
+  auto service = MakeService();
+  ASSERT_TRUE(RunOnce(*service, ControlRequest::kShutdown));
+  EXPECT_TRUE(service->ShutdownSeen());
+  EXPECT_FALSE(service->Terminated());
+  EXPECT_EQ(dir_.Read("tarvo-scale-server.ini"), "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n");
+  const std::string log = LogText();
+  const size_t shutdown = log.find("ServiceShutdown: Service shutdown.");
+  const size_t command = log.find("ServiceExecute: Shutdown command.");
+  const size_t end = log.find("ServiceExecute: Execute end.");
+  ASSERT_NE(shutdown, std::string::npos);
+  ASSERT_NE(command, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_LT(shutdown, command);
+  EXPECT_LT(command, end);
+}
+
+TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
+  WithDriver();
+  VerboseLog();
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  service->ImportScanRequested = true;
+  service->DeleteSendQueriesRequested = true;
+  service->ReloadSettingsRequested = true;
+  service->RestartTCPServersRequested = true;
+  service->ShutdownRequested = true;
+  service->ServiceExecute();
+  const std::string log = LogText();
+  const std::vector<std::string> order = {
+      "ServiceExecute: Shutdown command.", "ServiceExecute: Restart TCP Servers.",
+      "ServiceExecute: Reload settings.", "ServiceExecute: Restart query threads.",
+      "ServiceExecute: Delete send queries.", "ServiceExecute: Execute end."};
+  size_t at = 0;
+  for (const std::string& line : order) {
+    const size_t found = log.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line;
+    at = found;
+  }
+  EXPECT_FALSE(service->ReloadSettingsRequested);
+  EXPECT_FALSE(service->RestartQueryThreadsRequested);
+  EXPECT_FALSE(service->DeleteSendQueriesRequested);
+}
+
+TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {
+  WithDriver();
+  VerboseLog();
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  {
+    std::unique_lock<std::shared_mutex> lock(service->ServiceSettings().Lock);
+    service->ServiceSettings().EnableLogFile = false;
+  }
+  service->ReloadSettingsRequested = true;
+  service->ShutdownRequested = true;
+  service->ServiceExecute();
+  const std::string log = LogText();
+  const std::string rule(100, '*');
+  EXPECT_THAT(log, HasSubstr(rule + "\r\n"));
+  const size_t disabled = log.find("Service: Log-file disabled.");
+  ASSERT_NE(disabled, std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - rule.size() - 2), rule + "\r\n")
+      << "nothing reaches the file after the closing rule";
+}
+
+TEST_F(ServiceFixture, StaleLockFilesAreDeletedAtStart) {
+  WithDriver();
+  dir_.Write("Query/svc1.lck", "TWorkQueryFilesThread 1\n");
+  dir_.Write("Query/svc1.cmd", "[ServiceCommand]\r\n");
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  EXPECT_FALSE(FileExists(dir_.File("Query/svc1.lck")));
+  EXPECT_TRUE(FileExists(dir_.File("Query/svc1.cmd")));
+}
+
+TEST_F(ServiceFixture, ConstructionWritesItsLinesOnceTheLogHasAFile) {
+  WithDriver();
+  VerboseLog();
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  const std::string log = LogText();
+  // Construction ran while MinLevel was 5, so its level-2 lines were dropped;
+  // the header block opens the file.
+  EXPECT_THAT(log, Not(HasSubstr("ServiceConstructor:")));
+  EXPECT_THAT(log, HasSubstr("Приложение:     tarvo-scale-server\r\n"));
+  EXPECT_THAT(log, HasSubstr("События:\r\n"));
+}
+
+TEST_F(ServiceFixture, InstallNoticeIsSilencedBySilent) {
+  auto loud = MakeService({"/install"});
+  loud->ServiceInstall();
+  EXPECT_THAT(notices_, HasSubstr("Сервер автоматической загрузки весов Tarvo установлен."));
+  notices_.clear();
+  auto quiet = MakeService({"-silent", "/INSTALL"});
+  quiet->ServiceInstall();
+  quiet->ServiceUninstall();
+  EXPECT_EQ(notices_, "");
+  auto remove = MakeService({"/UNINSTALL"});
+  remove->ServiceUninstall();
+  EXPECT_THAT(notices_, HasSubstr("Спасибо за использование комплекса ПО для весов Tarvo."));
+}
+
+TEST(CommandLineTest, SwitchesTakeEitherPrefixAndAnyCase) {
+  EXPECT_TRUE(FindCmdLineSwitch({"-silent"}, "SILENT"));
+  EXPECT_TRUE(FindCmdLineSwitch({"/Silent"}, "SILENT"));
+  EXPECT_FALSE(FindCmdLineSwitch({"silent"}, "SILENT"));
+  EXPECT_FALSE(FindCmdLineSwitch({"--silent"}, "SILENT"));
+  EXPECT_FALSE(FindCmdLineSwitch({"/silentx"}, "SILENT"));
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,253 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+std::vector<std::string> Names(const std::vector<FileEntry>& entries) {
+  std::vector<std::string> names;
+  for (const FileEntry& e : entries)
+    names.push_back(e.Name);
+  return names;
+}
+
+TEST(PathTextTest, SplitsPaths) {
+  EXPECT_EQ(ExtractFilePath("/srv/tarvo/Import/goods.txt"), "/srv/tarvo/Import/");
+  EXPECT_EQ(ExtractFilePath("goods.txt"), "");
+  EXPECT_EQ(ExtractFileDir("/srv/tarvo/Import/goods.txt"), "/srv/tarvo/Import");
+  EXPECT_EQ(ExtractFileDir("/goods.txt"), "/");
+  EXPECT_EQ(ExtractFileDir("goods.txt"), "");
+  EXPECT_EQ(ExtractFileName("/srv/tarvo/Import/goods.txt"), "goods.txt");
+  EXPECT_EQ(ExtractFileName("/srv/tarvo/Import/"), "");
+  EXPECT_EQ(ExtractFileName("goods.txt"), "goods.txt");
+  EXPECT_EQ(ExtractFileExt("/a/goods.plu.txt"), ".txt");
+  EXPECT_EQ(ExtractFileExt("/a.d/goods"), "");
+  EXPECT_EQ(ExtractFileExt("/a/.hidden"), ".hidden");
+  EXPECT_EQ(ChangeFileExt("/a/base.cmd", ".dat"), "/a/base.dat");
+  EXPECT_EQ(ChangeFileExt("/a.d/base", ".lck"), "/a.d/base.lck");
+  EXPECT_EQ(ChangeFileExt("/a/svc1F.TMP", ""), "/a/svc1F");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("/a/"), "/a/");
+}
+
+TEST(FilesTest, ReadsWritesAppendsAndDeletes) {
+  TempDir dir;
+  const std::string path = dir.File("data.txt");
+  std::string contents = "stale";
+  EXPECT_FALSE(ReadFileToString(path, &contents));
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(GetFileSize64(path), 0u);
+
+  ASSERT_TRUE(AppendToFile(path, "one\r\n"));
+  ASSERT_TRUE(AppendToFile(path, "two\r\n"));
+  ASSERT_TRUE(ReadFileToString(path, &contents));
+  EXPECT_EQ(contents, "one\r\ntwo\r\n");
+  EXPECT_EQ(GetFileSize64(path), 10u);
+
+  std::string binary("a\0b\xff", 4);
+  ASSERT_TRUE(WriteFileAtomic(path, binary));
+  ASSERT_TRUE(ReadFileToString(path, &contents));
+  EXPECT_EQ(contents, binary);
+
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_FALSE(DirectoryExists(path));
+  EXPECT_TRUE(DeleteFile(path));
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_FALSE(DeleteFile(path));
+  EXPECT_FALSE(LastSystemErrorMessage().empty());
+}
+
+TEST(FilesTest, AtomicWriteLeavesNoTemporaryFileAndKeepsPermissions) {
+  TempDir dir;
+  const std::string path = dir.File("settings.ini");
+  ASSERT_TRUE(WriteFileAtomic(path, "old"));
+  ::chmod(path.c_str(), 0640);
+  ASSERT_TRUE(WriteFileAtomic(path, "new contents"));
+  EXPECT_EQ(dir.Read("settings.ini"), "new contents");
+  EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{"settings.ini"});
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  // A missing folder fails and creates nothing.
+  EXPECT_FALSE(WriteFileAtomic(dir.File("no/such/file"), "x"));
+  EXPECT_FALSE(DirectoryExists(dir.File("no")));
+}
+
+TEST(FilesTest, ReadersNeverSeePartOfAnAtomicWrite) {
+  TempDir dir;
+  const std::string path = dir.File("journal.log");
+  const std::string a(200000, 'a');
+  const std::string b(300000, 'b');
+  ASSERT_TRUE(WriteFileAtomic(path, a));
+  std::thread writer([&] {
+    for (int i = 0; i < 30; ++i)
+      WriteFileAtomic(path, i % 2 ? a : b);
+  });
+  for (int i = 0; i < 200; ++i) {
+    std::string seen;
+    ASSERT_TRUE(ReadFileToString(path, &seen));
+    ASSERT_TRUE(seen == a || seen == b) << "read " << seen.size() << " bytes";
+  }
+  writer.join();
+}
+
+TEST(FilesTest, CopyReplacesTheTarget) {
+  TempDir dir;
+  dir.Write("src.dat", "new data");
+  dir.Write("dst.dat", "old data that is longer");
+  ASSERT_TRUE(CopyFileReplace(dir.File("src.dat"), dir.File("dst.dat")));
+  EXPECT_EQ(dir.Read("dst.dat"), "new data");
+  EXPECT_EQ(dir.Read("src.dat"), "new data");
+  ASSERT_TRUE(CopyFileReplace(dir.File("src.dat"), dir.File("fresh.dat")));
+  EXPECT_EQ(dir.Read("fresh.dat"), "new data");
+  EXPECT_FALSE(CopyFileReplace(dir.File("missing.dat"), dir.File("dst.dat")));
+  EXPECT_EQ(dir.Read("dst.dat"), "new data");
+  // A folder is not a source, and a failed copy leaves no temporary file.
+  ASSERT_TRUE(ForceDirectories(dir.File("sub")));
+  EXPECT_FALSE(CopyFileReplace(dir.File("sub"), dir.File("x.dat")));
+  EXPECT_FALSE(CopyFileReplace(dir.File("src.dat"), dir.File("nofolder/x.dat")));
+  EXPECT_EQ(Names(ListFolder(dir.path())),
+            (std::vector<std::string>{"dst.dat", "fresh.dat", "src.dat", "sub"}));
+}
+
+TEST(FilesTest, CreatesFoldersWithParents) {
+  TempDir dir;
+  EXPECT_FALSE(ForceDirectories(""));
+  const std::string deep = dir.File("a/b/c/");
+  ASSERT_TRUE(ForceDirectories(deep));
+  EXPECT_TRUE(DirectoryExists(dir.File("a/b/c")));
+  EXPECT_FALSE(FileExists(dir.File("a/b/c")));
+  EXPECT_TRUE(ForceDirectories(deep));  // already there
+  dir.Write("file", "x");
+  EXPECT_FALSE(ForceDirectories(dir.File("file")));
+  EXPECT_FALSE(ForceDirectories(dir.File("file/sub")));
+  EXPECT_EQ(GetFileSize64(dir.File("a")), 0u);
+}
+
+TEST(FilesTest, RenameReplacesAndExclusiveCreateRefusesExisting) {
+  TempDir dir;
+  dir.Write("a", "A");
+  dir.Write("b", "B");
+  ASSERT_TRUE(RenameFile(dir.File("a"), dir.File("b")));
+  EXPECT_EQ(dir.Read("b"), "A");
+  EXPECT_FALSE(FileExists(dir.File("a")));
+  EXPECT_FALSE(RenameFile(dir.File("a"), dir.File("c")));
+
+  EXPECT_TRUE(CreateFileExclusive(dir.File("base.lck")));
+  EXPECT_FALSE(CreateFileExclusive(dir.File("base.lck")));
+  EXPECT_EQ(GetFileSize64(dir.File("base.lck")), 0u);
+}
+
+TEST(FilesTest, ListsInNameOrderByMask) {
+  TempDir dir;
+  for (const char* name : {"b.TXT", "a.txt", "C.txt", "goods.plu", "x.txt.bak", "noext"}) {
+    dir.Write(name, "12345");
+  }
+  ASSERT_TRUE(ForceDirectories(dir.File("folder.txt")));
+  const auto all = ListFolder(dir.path());
+  EXPECT_EQ(Names(all), (std::vector<std::string>{"a.txt", "b.TXT", "C.txt", "folder.txt",
+                                                  "goods.plu", "noext", "x.txt.bak"}));
+  EXPECT_EQ(Names(ListFolder(dir.path(), "*.*")), Names(all));
+  EXPECT_EQ(Names(ListFolder(dir.path(), "*.txt")),
+            (std::vector<std::string>{"a.txt", "b.TXT", "C.txt", "folder.txt"}));
+  EXPECT_EQ(Names(ListFolder(dir.path(), "?.TXT")),
+            (std::vector<std::string>{"a.txt", "b.TXT", "C.txt"}));
+  EXPECT_EQ(Names(ListFolder(dir.path(), "*s.p*")), std::vector<std::string>{"goods.plu"});
+  EXPECT_EQ(Names(ListFolder(dir.path(), "*.cmd")), std::vector<std::string>{});
+  EXPECT_TRUE(ListFolder(dir.File("missing")).empty());
+  EXPECT_TRUE(ListFolder("").empty());
+
+  for (const FileEntry& e : all) {
+    EXPECT_EQ(e.IsFolder, e.Name == "folder.txt") << e.Name;
+    EXPECT_EQ(e.Size, e.IsFolder ? 0u : 5u) << e.Name;
+    EXPECT_GT(e.ModifiedMillis, 1600000000000LL) << e.Name;
+  }
+}
+
+TEST(FilesTest, NamesCrossTheBoundaryAsAnsi) {
+  TempDir dir;
+  // "Товар.txt" in Windows-1251, stored on disk in UTF-8.
+  const std::string ansiName = "\xD2\xEE\xE2\xE0\xF0.txt";
+  const std::string utf8Name = "\xD0\xA2\xD0\xBE\xD0\xB2\xD0\xB0\xD1\x80.txt";
+  ASSERT_TRUE(WriteFileAtomic(dir.path() + "/" + ansiName, "data"));
+  EXPECT_TRUE(fs::exists(fs::path(dir.File(utf8Name))));
+  EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{ansiName});
+  // The mask matches Cyrillic letters without regard to case: "товар*".
+  EXPECT_EQ(Names(ListFolder(dir.path(), "\xF2\xEE\xE2\xE0\xF0*")),
+            std::vector<std::string>{ansiName});
+  EXPECT_TRUE(FileExists(dir.path() + "/" + ansiName));
+  EXPECT_EQ(GetFileSize64(dir.path() + "/" + ansiName), 4u);
+}
+
+TEST(FilesTest, UniqueTempFilesAreCreatedExclusively) {
+  TempDir dir;
+  std::set<std::string> paths;
+  for (int i = 0; i < 200; ++i) {
+    const std::string path = CreateUniqueTempFile(dir.path(), "svc");
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(paths.insert(path).second) << path;
+    EXPECT_EQ(ExtractFilePath(path), dir.path() + "/");
+    const std::string name = ExtractFileName(path);
+    ASSERT_GE(name.size(), 8u);
+    ASSERT_LE(name.size(), 11u);
+    EXPECT_EQ(name.substr(0, 3), "svc");
+    EXPECT_EQ(name.substr(name.size() - 4), ".TMP");
+    const std::string hex = name.substr(3, name.size() - 7);
+    EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos) << name;
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(GetFileSize64(path), 0u);
+  }
+  EXPECT_EQ(ListFolder(dir.path(), "svc*.TMP").size(), 200u);
+  EXPECT_EQ(CreateUniqueTempFile(dir.File("missing"), "svc"), "");
+  EXPECT_EQ(CreateUniqueTempFile("", "svc"), "");
+}
+
+TEST(FilesTest, UniqueTempFileFindsTheLastFreeName) {
+  TempDir dir;
+  // Occupy every name but one; the search must still find it.
+  for (int n = 1; n <= 0xFFFF; ++n) {
+    if (n == 0xBEEF)
+      continue;
+    char name[16];
+    std::snprintf(name, sizeof(name), "svc%X.TMP", n);
+    ASSERT_TRUE(CreateFileExclusive(dir.File(name)));
+  }
+  EXPECT_EQ(CreateUniqueTempFile(dir.path(), "svc"), dir.File("svcBEEF.TMP"));
+  EXPECT_EQ(CreateUniqueTempFile(dir.path(), "svc"), "");
+}
+
+TEST(FilesTest, UniqueTempFilesFromManyThreadsNeverCollide) {
+  TempDir dir;
+  std::vector<std::vector<std::string>> made(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i)
+        made[t].push_back(CreateUniqueTempFile(dir.path(), "svc"));
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  std::set<std::string> all;
+  for (const auto& v : made) {
+    for (const std::string& p : v) {
+      EXPECT_FALSE(p.empty());
+      all.insert(p);
+    }
+  }
+  EXPECT_EQ(all.size(), 400u);
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,6 +1,7 @@
 #include "common/fileswork.h"
 
 #include <array>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/process.h"
@@ -19,6 +20,9 @@ const std::array<std::string, kFontFileNameCount + 1> kFontFileNames = {
     "8x16.fnt", "8x24.fnt", "16x32.fnt", "12x24.fnt", "8h16.fnt", "",
 };
 
+// Temporary names tried before GetUniqueFileName gives up.
+constexpr int kMaxUniqueNameAttempts = 256;
+
 }  // namespace
 
 const std::string& ImportFileKind(int index) {
@@ -36,10 +40,34 @@ const std::string& FontFileName(int index) {
 std::string GetUniqueFileName(const std::string& folder) {
   if (folder.empty())
     return std::string();
-  std::string path = CreateUniqueTempFile(folder, "svc");
-  if (!path.empty())
+  // The callers replace the extension (a queued command is base.dat,
+  // base.cmd and base.lck), so a name is only free when no entry of the
+  // folder shares its base name. A temporary file whose base is taken stays
+  // in place until the search ends, so that it is not offered again.
+  std::vector<std::string> base_taken;
+  std::string result;
+  for (int attempt = 0; attempt < kMaxUniqueNameAttempts; ++attempt) {
+    const std::string path = CreateUniqueTempFile(folder, "svc");
+    if (path.empty())
+      break;
+    const std::string name = ExtractFileName(path);
+    const std::string base = ExtractFileName(ChangeFileExt(path, ""));
+    bool shared = false;
+    for (const FileEntry& entry : ListFolder(folder, base + ".*")) {
+      if (entry.Name != name)
+        shared = true;
+    }
+    if (!shared) {
+      result = path;
+      break;
+    }
+    base_taken.push_back(path);
+  }
+  if (!result.empty())
+    DeleteFile(result);
+  for (const std::string& path : base_taken)
     DeleteFile(path);
-  return path;
+  return result;
 }
 
 bool CopyFileOverwrite(const std::string& source, const std::string& target) {

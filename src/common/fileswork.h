@@ -19,9 +19,11 @@ const std::string& ImportFileKind(int index);
 constexpr int kFontFileNameCount = 5;
 const std::string& FontFileName(int index);
 
-// Full path of a name that no file in `folder` has at the moment of the
-// call: "svc" + up to four hexadecimal digits + ".TMP". Nothing reserves the
-// name afterwards. "" on failure and for an empty `folder`.
+// Full path of a name in `folder`: "svc" + up to four hexadecimal digits +
+// ".TMP". At the moment of the call no entry of the folder has that base
+// name with any extension, so the caller may replace the extension (".dat",
+// ".cmd", ".lck") without meeting an existing file. Nothing reserves the name
+// afterwards. "" on failure and for an empty `folder`.
 std::string GetUniqueFileName(const std::string& folder);
 
 // Copies `source` to `target`, replacing an existing target. True on success.

@@ -40,8 +40,16 @@ class Variant {
   bool IsEmpty() const { return type() == Type::kEmpty; }
 
   // Conversions as automation performs them; each throws AutomationError
-  // ("Type mismatch") when the value cannot be converted. Text converts to a
-  // number only when it is a decimal number written with ".".
+  // ("Type mismatch") when the value cannot be converted, ("Overflow") when
+  // a number is out of the range of int32. Text converts to a number only
+  // when it is a decimal number written with "." (AsInt: a decimal integer);
+  // blanks around it are ignored. Empty converts to 0, false, "" and the
+  // zero date. True is -1 as a number and "True" as text; text converts to
+  // a boolean from "True"/"False" in any case or from a number. A real
+  // becomes an integer by rounding half to even (2.5 -> 2, 3.5 -> 4), and
+  // text with "." and up to 15 significant digits ("12.5", "1E20"). A date
+  // becomes text in the system short date format, followed by a blank and
+  // the long time format when it has a time of day.
   bool AsBool() const;
   int32_t AsInt() const;
   double AsDouble() const;

@@ -18,11 +18,15 @@ class DateTime {
   DateTime() = default;  // 0: 30.12.1899 00:00:00.000, "never set"
   explicit DateTime(double days) : days_(days) {}
 
-  // Throws std::invalid_argument for an impossible date or time.
+  // Throws std::invalid_argument for an impossible date or time (years
+  // 1 to 9999).
   static DateTime FromParts(const DateTimeParts& parts);
 
   double Days() const { return days_; }
   bool IsZero() const { return days_ == 0.0; }
+  // The calendar parts, rounded to the nearest millisecond. Before the
+  // epoch the fraction still counts forward from midnight (-1.25 is
+  // 29.12.1899 06:00). A value outside years 1 to 9999 gives the parts of 0.
   DateTimeParts Parts() const;
 
   // Adds whole milliseconds (negative moves back).
@@ -39,6 +43,8 @@ class DateTime {
 //   nn minute, ss second, zzz milliseconds; ":" is replaced by the
 //   system time separator, "/" by the system date separator; any other
 //   character is copied. Letters are matched without regard to case.
+// Every field has a fixed width (leading zeros). "mm" is always the month,
+// also after "hh": minutes are "nn". Single letters are copied as text.
 std::string FormatDateTime(const std::string& pattern, const DateTime& dt);
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -393,6 +394,12 @@ std::string CreateUniqueTempFile(const std::string& folder, const std::string& p
   }
   errno = EEXIST;
   return "";
+}
+
+int64_t FileTimeNowMillis() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::string LastSystemErrorMessage() {

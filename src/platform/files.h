@@ -19,6 +19,7 @@ std::string ExtractFileDir(const std::string& path);   // folder without the tra
 std::string ExtractFileName(const std::string& path);  // after the last delimiter
 std::string ExtractFileExt(const std::string& path);   // from the last "." of the name, "" if none
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
+// Adds the delimiter unless the path ends with one ("" gives "/").
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 
 bool FileExists(const std::string& path);       // exists and is not a folder
@@ -32,14 +33,19 @@ bool DeleteFile(const std::string& path);
 // Renames, replacing an existing target.
 bool RenameFile(const std::string& from, const std::string& to);
 // Copies bytes, replacing an existing target (written to a temporary name
-// in the target folder, then renamed into place).
+// in the target folder, flushed, then renamed into place).
 bool CopyFileReplace(const std::string& source, const std::string& target);
 
 bool ReadFileToString(const std::string& path, std::string* contents);
 // Writes a temporary file in the same folder, flushes it to disk and renames
 // it over `path`, so readers see the old or the new content, never a part.
+// The temporary file is named "." + name + "." + 8 hexadecimal digits +
+// ".tmp"; it exists only during the call. A replaced file keeps its
+// permissions. The folder must exist.
 bool WriteFileAtomic(const std::string& path, const std::string& contents);
-// Appends `data` and flushes; creates the file when missing.
+// Appends `data` and flushes; creates the file when missing. The data is
+// handed to the system at once (nothing stays buffered in the process);
+// it is not forced to disk.
 bool AppendToFile(const std::string& path, const std::string& data);
 // Creates an empty file; false when a file of that name already exists.
 bool CreateFileExclusive(const std::string& path);
@@ -54,15 +60,22 @@ struct FileEntry {
   int64_t ModifiedMillis = 0;  // modification time, ms since the epoch
 };
 
+// The current time on the scale of FileEntry::ModifiedMillis.
+int64_t FileTimeNowMillis();
+
 // The entries of `folder` whose names match `mask` ("*" any run, "?" one
-// character, without regard to case), "." and ".." excluded, in name order.
+// character, without regard to case; "*.*" matches every name, also one
+// without a "."), "." and ".." excluded, in name order without regard to
+// case. Empty when the folder cannot be listed or `folder` is "".
 std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& mask = "*");
 
-// Creates an empty file named prefix + up to four hexadecimal digits +
-// ".TMP" in `folder`, exclusively, and returns its full path; "" on failure.
+// Creates an empty file named prefix + up to four hexadecimal digits
+// (upper case, 1 to FFFF) + ".TMP" in `folder`, exclusively, and returns
+// its full path; "" on failure (also when every number is taken).
 std::string CreateUniqueTempFile(const std::string& folder, const std::string& prefix);
 
 // The system's message for the last failed file operation of this thread.
+// Call it right after the failure.
 std::string LastSystemErrorMessage();
 
 }  // namespace tarvo

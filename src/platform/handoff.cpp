@@ -74,4 +74,9 @@ void MainThreadQueue::Close() {
   cv_.notify_all();
 }
 
+size_t MainThreadQueue::Pending() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return calls_.size();
+}
+
 }  // namespace tarvo

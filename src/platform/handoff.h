@@ -5,6 +5,7 @@
 #define TARVO_PLATFORM_HANDOFF_H_
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -17,7 +18,7 @@ class MainThreadQueue {
   MainThreadQueue();
   MainThreadQueue(const MainThreadQueue&) = delete;
   MainThreadQueue& operator=(const MainThreadQueue&) = delete;
-  ~MainThreadQueue();
+  ~MainThreadQueue();  // Close(); no caller may still be waiting
 
   // Runs `fn` on the serving thread and waits for it. Called on the serving
   // thread itself, runs `fn` at once. Returns false, without running `fn`,
@@ -28,12 +29,17 @@ class MainThreadQueue {
   // until Close() is called; calls already queued are still run.
   void Serve();
 
-  // Ends Serve() and refuses later calls.
+  // Ends Serve() and refuses later calls. Calls already handed over still
+  // run when a Serve() is under way; when none is, their callers are
+  // released at once and their Synchronize() returns false.
   void Close();
+
+  // The number of calls handed over and not yet started.
+  size_t Pending() const;
 
  private:
   struct Call;
-  std::mutex mu_;
+  mutable std::mutex mu_;
   std::condition_variable cv_;
   std::deque<Call*> calls_;
   bool closed_ = false;

@@ -65,6 +65,10 @@ std::string ComputerName() {
   return name;
 }
 
+uint32_t CurrentThreadHandle() {
+  return static_cast<uint32_t>(::gettid());
+}
+
 std::string GetEnv(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value == nullptr ? "" : value;

@@ -2,6 +2,7 @@
 #ifndef TARVO_PLATFORM_PROCESS_H_
 #define TARVO_PLATFORM_PROCESS_H_
 
+#include <cstdint>
 #include <string>
 
 namespace tarvo {
@@ -15,10 +16,15 @@ std::string ProgramVersion();
 // Name of the user the process runs as (at most 159 characters).
 std::string UserName();
 
-// The computer's name, upper case, at most 15 characters.
+// The computer's name (the host name without its domain), upper case, at
+// most 15 characters.
 std::string ComputerName();
 
-// The environment variable's value; "" when unset.
+// The calling thread's handle: a number that identifies it among the
+// process's threads while it runs (the kernel's thread id).
+uint32_t CurrentThreadHandle();
+
+// The environment variable's value as the system holds it; "" when unset.
 std::string GetEnv(const std::string& name);
 
 }  // namespace tarvo

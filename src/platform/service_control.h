@@ -14,11 +14,14 @@ namespace tarvo {
 enum class ControlRequest { kNone, kStop, kShutdown };
 
 // Installs the signal handlers. Call once on the main thread before other
-// threads start.
+// threads start (later calls do nothing). SIGPIPE is ignored from then on,
+// so a write to a connection that the peer closed fails instead of ending
+// the process.
 void InstallControlHandlers();
 
 // Waits up to `timeoutMs` for a request; returns the first one not yet
-// taken, kNone on timeout. Each request is returned once.
+// taken, kNone on timeout. Each request is returned once. Safe against
+// signals arriving at any moment; without the handlers it only waits.
 ControlRequest WaitControlRequest(int timeoutMs);
 
 // Registration data of the unit.
@@ -34,12 +37,16 @@ std::string ServiceUnitFolder();
 // True when the unit file of `name` exists.
 bool ServiceExists(const std::string& name);
 
-// Writes the unit (automatic start for multi-user.target, restart on
-// failure) and, where systemd runs, reloads and enables it. Fails when the
-// unit exists already. On failure returns false and sets `error`.
+// Writes the unit <Name>.service (automatic start for multi-user.target,
+// restart on failure), creating the folder when missing, and, where systemd
+// runs and the folder is its own, reloads and enables it (systemctl). Fails
+// when the unit exists already ("The specified service already exists.").
+// On failure returns false, sets `error` and leaves no unit behind.
 bool InstallService(const ServiceRegistration& reg, std::string* error);
 
-// Disables the unit where systemd runs and removes its file.
+// Disables the unit where systemd runs and removes its file; a running
+// service is not stopped. Fails when the unit file is missing ("The
+// specified service does not exist as an installed service.").
 bool UninstallService(const std::string& name, std::string* error);
 
 }  // namespace tarvo

@@ -5,8 +5,11 @@
 // its own conventions through the environment, read once at start-up by
 // LoadSystemFormatsFromEnvironment():
 //   TARVO_DECIMAL_SEPARATOR   one character, for example ","
-//   TARVO_SHORT_DATE_FORMAT   for example "dd.mm.yyyy" or "yyyy-mm-dd"
+//   TARVO_SHORT_DATE_FORMAT   for example "dd.mm.yyyy" or "yyyy-mm-dd"; its
+//                             separator becomes the date separator
 //   TARVO_TIME_SEPARATOR      one character
+// A value that is unusable (a digit or sign as a separator, a date format
+// that is not day, month and year fields with one separator) is ignored.
 #ifndef TARVO_PLATFORM_SYSTEM_FORMATS_H_
 #define TARVO_PLATFORM_SYSTEM_FORMATS_H_
 
@@ -36,11 +39,13 @@ bool TryStrToFloat(const std::string& text, double* value);
 
 // Text to date by the system short date format ("dd.mm.yyyy" style: the
 // day, month and year fields in the format's order, separated by the date
-// separator). False on failure.
+// separator). Blanks around the text are allowed; a year of one or two
+// digits lies in 1950..2049. False on failure, `value` unchanged.
 bool TryStrToDate(const std::string& text, DateTime* value);
 
 // Number to text with the system decimal separator, shortest form that
-// reads back the same (15 significant digits at most).
+// reads back the same (15 significant digits at most); very large and very
+// small numbers with an exponent ("1E20", "1,5E-7").
 std::string FloatToStr(double value);
 
 // The date in the short date format, and the time in the long time format.

@@ -109,7 +109,9 @@ class TMainTarvoService : public LogSink {
   void ServiceDestroy();
   bool HasSwitch(const std::string& name) const;
   void SwitchLogFile(bool enabled);
-  void ImportScan();
+  // Queues every import file for its scales; false when the scale list is
+  // empty or unusable.
+  bool ImportScan();
   // Serves pending stop and shutdown requests of the operating system.
   void ProcessControlRequests();
 
@@ -126,6 +128,15 @@ class TMainTarvoService : public LogSink {
   bool terminated_ = false;
   bool shutdown_seen_ = false;
 };
+
+// The command number of an import file by its extension (ASCII letters
+// compared in lower case); -1 when the kind is not imported.
+int ImportCommandNumber(const std::string& fileName);
+
+// The last part (1 to 254) of the address of the one scale an import file
+// names, or 0 when it goes to every scale.
+int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
+                      const std::string& divider);
 
 // True only when both "INSTALL" and "SILENT" are given and the service is
 // already registered: a silent install of an installed service ends quietly.

@@ -128,7 +128,8 @@ IniFile IniFile::Parse(const std::string& text) {
 
 bool IniFile::LoadFromFile(const std::string& path) {
   if (!FileExists(path)) {
-    if (DirectoryExists(path)) return false;
+    if (DirectoryExists(path))
+      return false;
     *this = IniFile();
     return true;
   }

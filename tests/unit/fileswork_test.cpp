@@ -1,5 +1,6 @@
 #include "common/fileswork.h"
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -39,22 +40,35 @@ bool IsUniqueName(const std::string& name) {
   return digits.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
 }
 
-TEST(GetUniqueFileNameTest, FreeNameInTheFolderAndNothingLeftBehind) {
+TEST(GetUniqueFileNameTest, BaseNameSharedByNoEntry) {
   testing::TempDir dir;
-  std::set<std::string> names;
-  for (int i = 0; i < 20; ++i) {
+  // One in 64 of the possible names already queued, under one of the
+  // extensions the queue uses; a search that ignored them would meet one
+  // within 300 names almost surely.
+  const char* const kQueueExts[] = {".cmd", ".dat", ".lck"};
+  for (int number = 1; number <= 0x400; ++number) {
+    char base[16];
+    std::snprintf(base, sizeof(base), "svc%X", number);
+    ASSERT_TRUE(CreateFileExclusive(dir.File(std::string(base) + kQueueExts[number % 3])));
+  }
+  std::set<std::string> bases;
+  for (int i = 0; i < 300; ++i) {
     const std::string path = GetUniqueFileName(dir.path());
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(dir.path(), ExtractFileDir(path));
     EXPECT_TRUE(IsUniqueName(ExtractFileName(path))) << path;
-    EXPECT_FALSE(FileExists(path)) << path;
     EXPECT_LE(path.size(), 260u);
-    // The callers take the name and create their files from it.
+    for (const char* ext : kQueueExts) {
+      ASSERT_FALSE(FileExists(ChangeFileExt(path, ext))) << path;
+    }
+    // The caller forms its files from the name.
     ASSERT_TRUE(CreateFileExclusive(ChangeFileExt(path, ".cmd")));
-    names.insert(ChangeFileExt(path, ""));
+    bases.insert(ChangeFileExt(path, ""));
   }
-  EXPECT_EQ(20u, names.size());
-  EXPECT_EQ(20u, ListFolder(dir.path()).size());
+  EXPECT_EQ(300u, bases.size());
+  // No temporary file is left behind.
+  EXPECT_EQ(0x400u + 300u, ListFolder(dir.path()).size());
+  EXPECT_TRUE(ListFolder(dir.path(), "*.TMP").empty());
 }
 
 TEST(GetUniqueFileNameTest, FailsWithoutAFolder) {

@@ -51,7 +51,8 @@ TEST(IniFileTest, WritesBackUnchangedWhatItDidNotTouch) {
   ini.WriteString("Other", "c", "3");
   ini.WriteString("New", "k", "v");
   EXPECT_EQ(
-      "; made by hand\r\n\r\n[Other]\r\n; keep me\r\nB=two\r\nodd line without equals\r\nc=3\r\n\r\n"
+      "; made by hand\r\n\r\n[Other]\r\n; keep me\r\nB=two\r\nodd line without "
+      "equals\r\nc=3\r\n\r\n"
       "[GlobalSettings]\r\nA=1\r\n\r\n[Tail]\r\nz=26\r\n\r\n[New]\r\nk=v\r\n\r\n",
       ini.ToText());
 }
@@ -97,7 +98,8 @@ TEST(IniFileTest, FilesLoadToleratingBomAndSaveAtomically) {
   ASSERT_TRUE(ini.SaveToFile(dir.File("bom.ini")));
   EXPECT_EQ("[S]\r\nname=\xC8\xEC\xFF\r\nmore=1\r\n\r\n", dir.Read("bom.ini"));
   std::vector<std::string> names;
-  for (const FileEntry& e : ListFolder(dir.path())) names.push_back(e.Name);
+  for (const FileEntry& e : ListFolder(dir.path()))
+    names.push_back(e.Name);
   EXPECT_EQ((Lines{"bom.ini", "folder.ini"}), names);
 }
 
@@ -116,8 +118,9 @@ TEST(CompareTextAnsiTest, OrdersLikeTheSystemLocale) {
   EXPECT_LT(CompareTextAnsi("\xB8", "\xC6"), 0);
 
   Lines lines = {"Scale2=b", "scale10=c", "Scale1=a", "Scale11=d"};
-  std::stable_sort(lines.begin(), lines.end(),
-                   [](const std::string& a, const std::string& b) { return CompareTextAnsi(a, b) < 0; });
+  std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+    return CompareTextAnsi(a, b) < 0;
+  });
   EXPECT_EQ((Lines{"Scale1=a", "scale10=c", "Scale11=d", "Scale2=b"}), lines);
 }
 

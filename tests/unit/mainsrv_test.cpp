@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -273,6 +276,99 @@ TEST_F(ServiceFixture, InstallNoticeIsSilencedBySilent) {
   auto remove = MakeService({"/UNINSTALL"});
   remove->ServiceUninstall();
   EXPECT_THAT(notices_, HasSubstr("Спасибо за использование комплекса ПО для весов Tarvo."));
+}
+
+// Import files older than the settle time, as a back office leaves them.
+void DropImportFile(const TempDir& dir, const std::string& name, const std::string& data) {
+  dir.Write("Import/" + name, data);
+  std::filesystem::last_write_time(dir.File("Import/" + name),
+                                   std::filesystem::file_time_type::clock::now() -
+                                       std::chrono::seconds(10));
+}
+
+class ImportScanTest : public ServiceFixture {
+ protected:
+  // Starts the service with these scales and runs one pass with a scan.
+  void Scan(const std::string& scales, const std::string& extra = "") {
+    dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n" + extra +
+                                             "[ListScales]\r\n" + scales);
+    WithDriver();
+    service_ = MakeService();
+    bool started = false;
+    service_->ServiceStart(&started);
+    ASSERT_TRUE(started);
+    service_->ImportScanRequested = true;
+    service_->ShutdownRequested = true;
+    service_->ServiceExecute();
+  }
+
+  // The Scale= lines of the queued commands, sorted.
+  std::vector<std::string> QueuedScales() {
+    std::vector<std::string> out;
+    for (const FileEntry& e : ListFolder(dir_.File("Query"), "*.cmd")) {
+      IniFile ini;
+      EXPECT_TRUE(ini.LoadFromFile(dir_.File("Query/" + e.Name)));
+      out.push_back(ini.ReadString("ServiceCommand", "Scale", "") + " " +
+                    ini.ReadString("ServiceCommand", "CommandNo", ""));
+      EXPECT_TRUE(FileExists(dir_.File("Query/" + ChangeFileExt(e.Name, ".dat"))));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  std::unique_ptr<TMainTarvoService> service_;
+};
+
+const char kThreeScales[] = "Scale1=10.0.0.105\r\nScale2=10.0.0.106\r\nScale3=10.0.0.107\r\n";
+
+TEST_F(ImportScanTest, FileForEveryScaleIsQueuedThreeTimesAndDeleted) {
+  DropImportFile(dir_, "STORE.PLU", "1,Milk,1.5\r\n");
+  Scan(kThreeScales);
+  EXPECT_THAT(QueuedScales(), ElementsAre("10.0.0.105 1", "10.0.0.106 1", "10.0.0.107 1"));
+  EXPECT_FALSE(FileExists(dir_.File("Import/STORE.PLU")));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceExecute: Import file <STORE.PLU> deleted."));
+  EXPECT_EQ(dir_.Read("Query/" + ListFolder(dir_.File("Query"), "*.dat")[0].Name),
+            "1,Milk,1.5\r\n");
+}
+
+TEST_F(ImportScanTest, NamedScaleGetsTheOnlyCommand) {
+  DropImportFile(dir_, "plu#105.txt", "x");
+  DropImportFile(dir_, "plu#205.txt", "x");
+  Scan(kThreeScales);
+  EXPECT_THAT(QueuedScales(), ElementsAre("10.0.0.105 1"));
+  EXPECT_THAT(LogText(), HasSubstr("> created."));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceExecute: Command file for one scale <"));
+  EXPECT_FALSE(FileExists(dir_.File("Import/plu#205.txt"))) << "deleted though nobody got it";
+}
+
+TEST_F(ImportScanTest, UnknownKindsFoldersAndFreshFilesStay) {
+  DropImportFile(dir_, "notes.doc", "x");
+  ForceDirectories(dir_.File("Import/old.txt"));
+  dir_.Write("Import/growing.txt", "still being written");
+  Scan(kThreeScales);
+  EXPECT_TRUE(QueuedScales().empty());
+  EXPECT_TRUE(FileExists(dir_.File("Import/notes.doc")));
+  EXPECT_TRUE(DirectoryExists(dir_.File("Import/old.txt")));
+  EXPECT_TRUE(FileExists(dir_.File("Import/growing.txt")));
+  const std::string log = LogText();
+  EXPECT_THAT(log, HasSubstr("ServiceExecute: Find import file <notes.doc>."));
+  EXPECT_THAT(log, HasSubstr("ServiceExecute: Find import file <..>."));
+  EXPECT_THAT(log, HasSubstr("Search end. Return code: 18"));
+  EXPECT_THAT(log, HasSubstr("No more files."));
+}
+
+TEST_F(ImportScanTest, EmptyScaleListLeavesEverythingInPlace) {
+  DropImportFile(dir_, "goods.txt", "x");
+  Scan("");
+  EXPECT_TRUE(FileExists(dir_.File("Import/goods.txt")));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceExecute: Error in list scale."));
+  EXPECT_THAT(LogText(), Not(HasSubstr("Start find import files.")));
+}
+
+TEST_F(ImportScanTest, ExtraFormatReadsTheLastThreeCharacters) {
+  DropImportFile(dir_, "goods106.txt", "x");
+  Scan(kThreeScales, "ImportExtraFormat=1\r\n");
+  EXPECT_THAT(QueuedScales(), ElementsAre("10.0.0.106 1"));
 }
 
 TEST(CommandLineTest, SwitchesTakeEitherPrefixAndAnyCase) {

@@ -172,6 +172,8 @@ TEST(FilesTest, ListsInNameOrderByMask) {
     EXPECT_EQ(e.IsFolder, e.Name == "folder.txt") << e.Name;
     EXPECT_EQ(e.Size, e.IsFolder ? 0u : 5u) << e.Name;
     EXPECT_GT(e.ModifiedMillis, 1600000000000LL) << e.Name;
+    // Written before now, on the same scale as FileTimeNowMillis().
+    EXPECT_LE(e.ModifiedMillis, FileTimeNowMillis()) << e.Name;
   }
 }
 

@@ -1,0 +1,557 @@
+#include "query/plu_lines.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "common/miscutil.h"
+#include "common/newrxstrutils.h"
+#include "common/textnames.h"
+#include "platform/codepage.h"
+#include "platform/system_formats.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr char kQuote = '"';
+constexpr char kVerticalTab = '\v';
+constexpr size_t kNone = std::string_view::npos;
+
+// The driver's default of each PLU member.
+const std::string kNameDef = "PLU_Name_Def";
+const std::string kNumberDef = "PLU_Number_Def";
+const std::string kAddCodeDef = "PLU_AddCode_Def";
+const std::string kBarCodeTypeDef = "PLU_BarCodeType_Def";
+const std::string kPriceDef = "PLU_Price_Def";
+const std::string kWeightUnitDef = "PLU_WeightUnit_Def";
+const std::string kDepDef = "PLU_Dep_Def";
+const std::string kTareDef = "PLU_Tare_Def";
+const std::string kShlefTimeDef = "PLU_ShlefTime_Def";
+const std::string kMessageDef = "PLU_Message_Def";
+const std::string kLabelDef = "PLU_Label_Def";
+const std::string kRebateDef = "PLU_Rebate_Def";
+const std::string kPackageWeightDef = "PLU_PackageWeight_Def";
+const std::string kPackageTypeDef = "PLU_PackageType_Def";
+const std::string kToleranceDef = "PLU_Tolerance_Def";
+const std::string kIcePercentDef = "PLU_IcePercent_Def";
+
+// Weight unit codes that the layouts derive.
+constexpr int32_t kUnit100g = 3;
+constexpr int32_t kUnitKg = 4;
+constexpr int32_t kUnitPiecesG = 9;
+constexpr int32_t kUnitPiecesKg = 10;
+
+// The largest value of a shelf time field that is taken as it stands; a
+// larger one is a negative value written as its 16-bit complement.
+constexpr int32_t kShelfTimeLimit = 500;
+
+// Appends `text` with every pair of adjacent quotes made one quote and
+// every other quote removed.
+void AppendResolved(std::string_view text, std::string* out) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != kQuote) {
+      out->push_back(text[i]);
+    } else if (i + 1 < text.size() && text[i + 1] == kQuote) {
+      out->push_back(kQuote);
+      ++i;
+    }
+  }
+}
+
+void ExpandVerticalTabs(std::string* field) {
+  if (field->find(kVerticalTab) == std::string::npos)
+    return;
+  std::string expanded;
+  expanded.reserve(field->size() + 8);
+  for (char c : *field) {
+    if (c == kVerticalTab) {
+      expanded += "\r\n";
+    } else {
+      expanded.push_back(c);
+    }
+  }
+  field->swap(expanded);
+}
+
+// Index of the quote that closes a quoted field whose opening quote has been
+// removed from `rest`: the last quote of the first run of an odd number of
+// quotes that another character follows; failing that, the last quote of
+// `rest`. kNone when `rest` holds no quote.
+size_t FindClosingQuote(std::string_view rest) {
+  size_t last = kNone;
+  size_t run = 0;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == kQuote) {
+      ++run;
+      last = i;
+    } else {
+      if (run % 2 == 1)
+        return last;
+      run = 0;
+    }
+  }
+  return last;
+}
+
+std::string_view TrimRightBlanks(std::string_view text) {
+  while (!text.empty() && text.back() == ' ')
+    text.remove_suffix(1);
+  return text;
+}
+
+// Columns `first` .. `last` (1-based) of `line`, when both lie within the
+// line; empty when `last` < `first` or a column is outside the line.
+std::string_view CutColumns(std::string_view line, int64_t first, int64_t last) {
+  const int64_t length = static_cast<int64_t>(line.size());
+  if (first < 1 || first > length || last < 1 || last > length || last < first)
+    return {};
+  return line.substr(static_cast<size_t>(first - 1), static_cast<size_t>(last - first + 1));
+}
+
+bool IsMarker(char c, char upperMarker) {
+  return AnsiUpperChar(c) == upperMarker;
+}
+
+// Converts `text` into *value when it is an integer; keeps *value otherwise.
+void ReadInt(std::string_view text, int32_t* value) {
+  TryImportStrToInt(text, value);
+}
+
+}  // namespace
+
+void FieldList::Reset(size_t n) {
+  if (items_.size() < n)
+    items_.resize(n);
+  for (size_t i = 0; i < n; ++i)
+    items_[i].clear();
+  count_ = n;
+}
+
+std::string& FieldList::Append() {
+  if (count_ == items_.size()) {
+    items_.emplace_back();
+  } else {
+    items_[count_].clear();
+  }
+  return items_[count_++];
+}
+
+void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields) {
+  fields->clear();
+  std::string_view rest = line;
+  size_t p;  // index of the separator that ends the current field
+  while ((p = rest.find(separator)) != kNone) {
+    std::string& field = fields->Append();
+    if (rest.front() == kQuote) {
+      rest.remove_prefix(1);
+      const size_t q = FindClosingQuote(rest);
+      if (q != kNone) {
+        AppendResolved(rest.substr(0, q), &field);
+        rest.remove_prefix(q + 1);
+      }
+      // With no separator left, `p` keeps its value: what remains of the
+      // line is cut by the old position, as the record format always did.
+      const size_t next = rest.find(separator);
+      if (next != kNone)
+        p = next;
+    } else {
+      AppendResolved(rest.substr(0, p), &field);
+    }
+    ExpandVerticalTabs(&field);
+    rest.remove_prefix(std::min(p + 1, rest.size()));
+  }
+  if (!rest.empty()) {
+    if (rest.front() == kQuote)
+      rest.remove_prefix(1);
+    if (!rest.empty() && rest.back() == kQuote)
+      rest.remove_suffix(1);
+    std::string& field = fields->Append();
+    AppendResolved(rest, &field);
+    ExpandVerticalTabs(&field);
+  }
+}
+
+bool TryImportStrToInt(std::string_view text, int32_t* value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size())
+    return false;
+  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+  int64_t number = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9')
+      return false;
+    number = number * 10 + (c - '0');
+    if (number > kLimit)
+      return false;
+  }
+  if (negative)
+    number = -number;
+  if (number > std::numeric_limits<int32_t>::max())
+    return false;
+  *value = static_cast<int32_t>(number);
+  return true;
+}
+
+char ImportFieldSeparator(const std::string& importSimpleSeparator) {
+  return importSimpleSeparator.empty() ? ',' : importSimpleSeparator.front();
+}
+
+PLULineParser::PLULineParser(const MSettingsValues& settings, AutomationObject& driver,
+                             std::vector<MPLUData>& pluList, MMessages& messageList,
+                             LogFunction log)
+    : settings_(settings),
+      driver_(driver),
+      plus_(pluList),
+      messages_(messageList),
+      log_(std::move(log)),
+      separator_(ImportFieldSeparator(settings.ImportSimpleSeparator)) {}
+
+void PLULineParser::Log(const std::string& text, int level) const {
+  if (log_)
+    log_(text, level);
+}
+
+bool PLULineParser::ParseDelimitedLine(std::string_view line) {
+  SplitDelimitedLine(line, separator_, &fields_);
+  const size_t n = fields_.size();
+  if (settings_.ImportExtraFormat != 2) {
+    if (n < 2)
+      return false;
+    FillPLUFromFields(fields_);
+    return true;
+  }
+
+  // Record-marker layout: field 1 says what the line is.
+  if (n < 3 || fields_[0].empty())
+    return false;
+  const char marker = fields_[0].front();
+  if (IsMarker(marker, 'I'))
+    return ParseDelimitedIngredients();
+  if (!IsMarker(marker, 'A'))
+    return false;
+
+  FillPLUFromFields(fields_);
+  if (n >= 6) {
+    MPLUData& plu = plus_.back();
+    int32_t pieces = 0;
+    int32_t hundredGrams = 0;
+    if (TryImportStrToInt(fields_[5], &pieces) && pieces != 0) {
+      plu.WeightUnit = kUnitPiecesKg;
+    } else if (n >= 7 && TryImportStrToInt(fields_[6], &hundredGrams) && hundredGrams != 0) {
+      plu.WeightUnit = kUnit100g;
+    } else {
+      plu.WeightUnit = kUnitKg;
+    }
+  }
+  return true;
+}
+
+bool PLULineParser::ParseDelimitedIngredients() {
+  int32_t number = 0;
+  TryImportStrToInt(fields_[1], &number);
+  if (number == 0)
+    return false;
+  const int64_t index = FindPLU(number);
+  if (index < 0)
+    return false;
+
+  Log("Load ingridient PLU " + std::to_string(index), 0);
+  MMessage& message = AttachNewMessage(static_cast<size_t>(index));
+  std::array<std::string_view, MMessage::kLineCount> lines;
+  int filled = 0;
+  int dropped = 0;
+  for (size_t f = 2; f < fields_.size(); ++f) {
+    const std::string& text = fields_[f];
+    if (text.empty())
+      continue;
+    if (filled == MMessage::kLineCount) {
+      ++dropped;  // a message has 16 lines
+      continue;
+    }
+    lines[filled++] = text;
+    Log("Ingridient" + std::to_string(f - 2) + ": " + text, 0);
+  }
+  message.SetLines(lines);
+  if (dropped > 0) {
+    Log("PLU " + std::to_string(number) + ": more than 16 ingredient lines, " +
+            std::to_string(dropped) + " dropped.",
+        4);
+  }
+  return true;
+}
+
+bool PLULineParser::ParseFixedLine(std::string_view line) {
+  if (line.empty())
+    return false;
+  const bool markers = settings_.ImportExtraFormat == 1;
+  if (markers) {
+    if (IsMarker(line.front(), 'I'))
+      return ParseFixedIngredients(line);
+    if (!IsMarker(line.front(), 'A'))
+      return false;
+  }
+
+  CutFixedFields(line);
+  FillPLUFromFields(fields_);
+
+  // Two flag columns give the weight unit: pieces (37) and 100 g (38).
+  if (markers && line.size() >= 39) {
+    const bool pieces = line[36] != '0';
+    const bool hundredGrams = line[37] != '0';
+    int32_t unit;
+    if (pieces) {
+      unit = hundredGrams ? kUnitPiecesG : kUnitPiecesKg;
+    } else {
+      unit = hundredGrams ? kUnit100g : kUnitKg;
+    }
+    plus_.back().WeightUnit = unit;
+  }
+  return true;
+}
+
+void PLULineParser::CutFixedFields(std::string_view line) {
+  const auto& config = settings_.FieldsConfig;
+  const int64_t length = static_cast<int64_t>(line.size());
+  auto slot = [this](int32_t pos) -> std::string* {
+    return pos >= 1 && pos <= kPLUFieldCount ? &fields_[static_cast<size_t>(pos - 1)] : nullptr;
+  };
+
+  fields_.Reset(kPLUFieldCount);
+  for (int i = 0; i < kPLUFieldCount; ++i) {
+    const MFieldConfig& field = config[i];
+    const std::string_view text = TrimRightBlanks(CutColumns(line, field.PosHome, field.PosEnd));
+    if (std::string* target = slot(field.Pos))
+      target->assign(text);
+
+    // In the fixed record-marker layout a shelf time above the limit is a
+    // negative number of five columns: 16-bit complement, the low digits
+    // two columns further. The name then stands two columns to the right.
+    int32_t shelfTime = 0;
+    if (i != kFieldShlefTime || settings_.ImportExtraFormat != 1 ||
+        length < int64_t{field.PosEnd} + 2 || !TryImportStrToInt(text, &shelfTime) ||
+        shelfTime <= kShelfTimeLimit) {
+      continue;
+    }
+    int32_t complement = 0;
+    TryImportStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
+    if (std::string* target = slot(field.Pos))
+      *target = "-" + std::to_string(65536 - int64_t{complement});
+
+    const MFieldConfig& name = config[kFieldName];
+    const int64_t first = int64_t{name.PosHome} + 2;
+    const int64_t last = int64_t{name.PosEnd} + 2;
+    if (first >= 1 && first <= length && last >= 1 && last <= length) {
+      if (std::string* target = slot(name.Pos))
+        target->assign(TrimRightBlanks(CutColumns(line, first, last)));
+    }
+  }
+}
+
+bool PLULineParser::ParseFixedIngredients(std::string_view line) {
+  if (line.size() < 17)
+    return false;
+  int32_t number = 0;
+  TryImportStrToInt(line.substr(1, 15), &number);
+  if (number == 0)
+    return false;
+  const int64_t index = FindPLU(number);
+  if (index < 0)
+    return false;
+
+  Log("Load ingridient PLU " + std::to_string(index), 0);
+  MMessage& message = AttachNewMessage(static_cast<size_t>(index));
+  const std::string text(line.substr(16));
+  const CharSet delimiters{3};
+  std::array<std::string, 15> words;
+  std::array<std::string_view, MMessage::kLineCount> lines;
+  int filled = 0;
+  for (int k = 1; k <= 15; ++k) {
+    std::string word = ExtractWord(k, text, delimiters);
+    word.resize(TrimRightBlanks(word).size());
+    if (word.empty())
+      continue;
+    Log("Ingridient" + std::to_string(k - 1) + ": " + word, 0);
+    words[filled] = std::move(word);
+    lines[filled] = words[filled];
+    ++filled;
+  }
+  message.SetLines(lines);
+  return true;
+}
+
+void PLULineParser::FillPLUFromFields(const FieldList& fields) {
+  plus_.emplace_back();
+  SetPLUDefaults();
+  MPLUData& plu = plus_.back();
+
+  const auto& config = settings_.FieldsConfig;
+  const int32_t format = settings_.ImportExtraFormat;
+  const size_t n = fields.size();
+  // The text of field `index` of the configuration, or null when its Pos
+  // is not within the line's fields.
+  auto text = [&](int index) -> const std::string* {
+    const int32_t pos = config[index].Pos;
+    return pos >= 1 && static_cast<size_t>(pos) <= n ? &fields[static_cast<size_t>(pos - 1)]
+                                                     : nullptr;
+  };
+  auto readInt = [&](int index, int32_t* member) {
+    if (const std::string* t = text(index))
+      ReadInt(*t, member);
+  };
+  auto readFloat = [&](int index, double* member) {
+    if (const std::string* t = text(index))
+      *member = StrToFloatDef2(*t, *member);
+  };
+
+  readInt(kFieldNumber, &plu.Number);
+  if (const std::string* t = text(kFieldName))
+    plu.Name = *t;
+  if (format == 2) {
+    // The store code carries a two-character prefix; the department is two
+    // characters; the barcode type is not in the record.
+    if (const std::string* t = text(kFieldCode); t != nullptr && t->size() > 2)
+      ReadInt(std::string_view(*t).substr(2), &plu.AddCode);
+    if (const std::string* t = text(kFieldDep); t != nullptr && t->size() >= 2)
+      ReadInt(std::string_view(*t).substr(0, 2), &plu.Dep);
+  } else {
+    readInt(kFieldCode, &plu.AddCode);
+    readInt(kFieldBarCodeType, &plu.BarCodeType);
+    readInt(kFieldDep, &plu.Dep);
+  }
+  readFloat(kFieldPrice, &plu.Price);
+  readInt(kFieldWeightUnit, &plu.WeightUnit);
+  readFloat(kFieldTare, &plu.Tare);
+  // IcePercent (field 8) is never read from a line.
+  if (const std::string* t = text(kFieldShlefTime)) {
+    int32_t shelfTime = 0;
+    if (TryImportStrToInt(*t, &shelfTime)) {
+      // The delimited record-marker layout writes a negative shelf time as
+      // its 16-bit complement.
+      if (format == 2 && shelfTime > kShelfTimeLimit)
+        shelfTime -= 65536;
+      plu.ShlefTime = shelfTime;
+    }
+  }
+  if (const std::string* t = text(kFieldProductionDate)) {
+    DateTime date;
+    plu.ProductionDate = TryStrToDate(*t, &date) ? date : DateTime();
+  }
+  readInt(kFieldLabel, &plu.Label);
+  readInt(kFieldRebate, &plu.Rebate);
+  readInt(kFieldPackageType, &plu.PackageType);
+  if (const std::string* t = text(kFieldPackageWeight)) {
+    int32_t weight = 0;
+    if (TryImportStrToInt(*t, &weight))
+      plu.PackageWeight = weight;
+  }
+  readInt(kFieldTolerance, &plu.Tolerance);
+
+  // The plain layout may carry a message in up to 16 fields.
+  if (format == 1 || format == 2)
+    return;
+  std::array<std::string_view, MMessage::kLineCount> lines;
+  bool any = false;
+  for (int j = 0; j < MMessage::kLineCount; ++j) {
+    if (const std::string* t = text(kFieldMessageString1 + j)) {
+      lines[j] = *t;
+      any = true;
+    }
+  }
+  if (any)
+    AttachNewMessage(plus_.size() - 1).SetLines(lines);
+}
+
+void PLULineParser::SetPLUDefaults() {
+  MPLUData& plu = plus_.back();
+  const auto& config = settings_.FieldsConfig;
+
+  // The driver's value, or DefVal converted with the driver's value as the
+  // fallback. The driver is read in either case.
+  auto intDefault = [&](int index, const std::string& property) {
+    int32_t value = driver_.GetProperty(property).AsInt();
+    const std::string& defVal = config[index].DefVal;
+    if (!defVal.empty())
+      TryImportStrToInt(defVal, &value);
+    return value;
+  };
+  auto floatDefault = [&](int index, const std::string& property) {
+    double value = driver_.GetProperty(property).AsDouble();
+    const std::string& defVal = config[index].DefVal;
+    if (!defVal.empty())
+      value = StrToFloatDef2(defVal, value);
+    return value;
+  };
+
+  const std::string& nameDefVal = config[kFieldName].DefVal;
+  plu.Name = nameDefVal.empty() ? Utf8ToAnsi(driver_.GetProperty(kNameDef).AsText()) : nameDefVal;
+  plu.Number = intDefault(kFieldNumber, kNumberDef);
+  plu.AddCode = intDefault(kFieldCode, kAddCodeDef);
+  plu.BarCodeType = intDefault(kFieldBarCodeType, kBarCodeTypeDef);
+  plu.Price = floatDefault(kFieldPrice, kPriceDef);
+  plu.WeightUnit = intDefault(kFieldWeightUnit, kWeightUnitDef);
+  plu.Dep = intDefault(kFieldDep, kDepDef);
+  plu.Tare = floatDefault(kFieldTare, kTareDef);
+  plu.ShlefTime = intDefault(kFieldShlefTime, kShlefTimeDef);
+  plu.Message = driver_.GetProperty(kMessageDef).AsInt();
+  plu.Label = intDefault(kFieldLabel, kLabelDef);
+  plu.Rebate = intDefault(kFieldRebate, kRebateDef);
+  plu.PackageWeight = floatDefault(kFieldPackageWeight, kPackageWeightDef);
+  plu.PackageType = intDefault(kFieldPackageType, kPackageTypeDef);
+  plu.Tolerance = intDefault(kFieldTolerance, kToleranceDef);
+
+  // The ice glaze percent is written as a whole number.
+  plu.IcePercent = driver_.GetProperty(kIcePercentDef).AsDouble();
+  int32_t icePercent = 0;
+  if (TryImportStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
+    plu.IcePercent = icePercent;
+
+  // The production date default is a day number; none when not given.
+  int32_t day = 0;
+  TryImportStrToInt(config[kFieldProductionDate].DefVal, &day);
+  plu.ProductionDate = DateTime(day);
+}
+
+bool PLULineParser::DropInvalidLastPLU() {
+  if (plus_.empty())
+    return false;
+  const MPLUData& last = plus_.back();
+  if (last.Number != 0 && !last.Name.empty() && last.Price != 0.0)
+    return false;
+  const size_t index = plus_.size() - 1;
+  if (indexed_ > index) {
+    auto it = first_index_.find(last.Number);
+    if (it != first_index_.end() && it->second == index)
+      first_index_.erase(it);
+    indexed_ = index;
+  }
+  plus_.pop_back();
+  return true;
+}
+
+int64_t PLULineParser::FindPLU(int32_t number) {
+  if (indexed_ > plus_.size()) {
+    first_index_.clear();
+    indexed_ = 0;
+  }
+  for (; indexed_ < plus_.size(); ++indexed_)
+    first_index_.try_emplace(plus_[indexed_].Number, indexed_);
+  auto it = first_index_.find(number);
+  return it == first_index_.end() ? -1 : static_cast<int64_t>(it->second);
+}
+
+MMessage& PLULineParser::AttachNewMessage(size_t index) {
+  messages_.emplace_back();
+  plus_[index].Message = static_cast<int32_t>(messages_.size() - 1);
+  return messages_.back();
+}
+
+}  // namespace tarvo

@@ -1,0 +1,131 @@
+// The line parsers of the PLU load step: the delimited splitter, the
+// fixed-column cutter, the two record-marker layouts (ImportExtraFormat 1
+// for fixed files, 2 for delimited files), the field mapping by the field
+// configuration and the defaults of a new PLU.
+#ifndef TARVO_QUERY_PLU_LINES_H_
+#define TARVO_QUERY_PLU_LINES_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/automation.h"
+#include "query/plu_data.h"
+#include "settings/workservicesettings.h"
+
+namespace tarvo {
+
+// The fields of one import line, numbered from 0 here (field i + 1 of the
+// line). The strings are kept from line to line, so that splitting a line
+// allocates only when a field is longer than any before it.
+class FieldList {
+ public:
+  size_t size() const { return count_; }
+  const std::string& operator[](size_t i) const { return items_[i]; }
+  std::string& operator[](size_t i) { return items_[i]; }
+
+  // No fields.
+  void clear() { count_ = 0; }
+  // Exactly `n` fields, all empty.
+  void Reset(size_t n);
+  // Appends an empty field and returns it.
+  std::string& Append();
+
+ private:
+  std::vector<std::string> items_;
+  size_t count_ = 0;
+};
+
+// Splits a delimited import line into `fields`:
+//  - A field that begins with a quote ('"') runs to its closing quote, and
+//    may hold separators; text between the closing quote and the next
+//    separator is dropped. The closing quote is the last quote of the first
+//    run of an odd number of quotes that is followed by another character,
+//    or a quote at the very end; a field whose quote has no such end is
+//    empty, and the text up to the next separator is dropped.
+//  - In every field two adjacent quotes stand for one quote, and any other
+//    quote is removed; a vertical tab (code 11) stands for CR LF.
+//  - The text after the last separator is the last field, with a leading
+//    and a trailing quote removed; a line that ends with the separator has
+//    no empty last field. Fields are not trimmed.
+void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields);
+
+// The integer conversion of import fields: blanks before the number are
+// accepted, then an optional sign and decimal digits, within the range of a
+// 32-bit integer. Anything else, trailing blanks included, fails (false,
+// *value untouched).
+bool TryImportStrToInt(std::string_view text, int32_t* value);
+
+// The field separator of delimited files: the first character of the
+// ImportSimpleSeparator setting, "," when the setting is empty.
+char ImportFieldSeparator(const std::string& importSimpleSeparator);
+
+// Parses the lines of one PLU import file into a PLU list and a message
+// list by the settings' field configuration, ImportExtraFormat and
+// separator. New PLUs take their defaults from the field configuration's
+// DefVal or else from the driver's PLU_*_Def properties, read again for
+// every PLU. The parser appends to the lists and reads them; nothing else
+// may change them while it is in use. `settings`, `driver` and the lists
+// must outlive the parser. Driver failures raise AutomationError.
+class PLULineParser {
+ public:
+  // Receives the parser's detail lines ("Load ingridient PLU ...").
+  using LogFunction = std::function<void(const std::string& text, int level)>;
+
+  PLULineParser(const MSettingsValues& settings, AutomationObject& driver,
+                std::vector<MPLUData>& pluList, MMessages& messageList, LogFunction log);
+
+  PLULineParser(const PLULineParser&) = delete;
+  PLULineParser& operator=(const PLULineParser&) = delete;
+
+  char FieldSeparator() const { return separator_; }
+
+  // Each returns true when the line was taken (a PLU appended, or an
+  // ingredient line attached to an earlier PLU as a new message) and false
+  // for a bad line. A PLU appended for a line may still be invalid; see
+  // DropInvalidLastPLU().
+  bool ParseDelimitedLine(std::string_view line);
+  bool ParseFixedLine(std::string_view line);
+
+  // Appends one PLU with its defaults, then sets its members from `fields`
+  // by the field configuration (and, in the plain layout, appends the
+  // message that the message fields give).
+  void FillPLUFromFields(const FieldList& fields);
+
+  // Fills the last PLU of the list with its defaults.
+  void SetPLUDefaults();
+
+  // Removes the last PLU when its Number is 0, its Name empty or its Price
+  // 0.0, and returns true then. A message already attached to it stays.
+  bool DropInvalidLastPLU();
+
+ private:
+  // Index in the PLU list of the first PLU with `number`; -1 if none.
+  int64_t FindPLU(int32_t number);
+  // Appends an empty message, points PLU `index` at it and returns it.
+  MMessage& AttachNewMessage(size_t index);
+  bool ParseDelimitedIngredients();
+  bool ParseFixedIngredients(std::string_view line);
+  void CutFixedFields(std::string_view line);
+  void Log(const std::string& text, int level) const;
+
+  const MSettingsValues& settings_;
+  AutomationObject& driver_;
+  std::vector<MPLUData>& plus_;
+  MMessages& messages_;
+  const LogFunction log_;
+  const char separator_;
+
+  FieldList fields_;  // the current line's fields, kept between lines
+  // First list index of each PLU number, for the ingredient lines; covers
+  // the first `indexed_` PLUs of the list and is brought up to date when used.
+  std::unordered_map<int32_t, size_t> first_index_;
+  size_t indexed_ = 0;
+};
+
+}  // namespace tarvo
+
+#endif  // TARVO_QUERY_PLU_LINES_H_

@@ -1,0 +1,495 @@
+#include "query/workqueryfilesthread.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <shared_mutex>
+#include <stdexcept>
+#include <utility>
+
+#include "common/fileswork.h"
+#include "common/structdefines.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "query/file_transfers.h"
+#include "query/plu_parser.h"
+#include "query/plu_transfer.h"
+#include "query/settings_transfer.h"
+#include "settings/inifile.h"
+
+namespace tarvo {
+
+namespace {
+
+constexpr char kCommandSection[] = "ServiceCommand";
+
+// The codes a folder search ends with when it claimed nothing: the folder
+// held no free command (no more files), or the folder is missing.
+constexpr int kSearchNoMoreFiles = 18;
+constexpr int kSearchPathNotFound = 3;
+
+constexpr int64_t kScanBaseMs = 20000;
+constexpr int64_t kRetryBaseMs = 600000;
+constexpr int64_t kBusyBaseMs = 10;
+
+using LogLines = std::vector<std::pair<std::string, int>>;
+
+std::string ExceptionText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "Unknown exception.";
+  }
+}
+
+// A command file key as an integer; -1 when missing or not an integer.
+int32_t CommandInt(const IniFile& ini, const std::string& key) {
+  int32_t value = -1;
+  if (!TryParseSettingInt(ini.ReadString(kCommandSection, key, ""), &value))
+    return -1;
+  return value;
+}
+
+// Starts a stopped timer; a running one keeps its count.
+void Arm(DeadlineTimer& timer) {
+  if (!timer.Enabled())
+    timer.SetEnabled(true);
+}
+
+void AppendItems(const std::vector<std::string>& ips, LogLines* lines) {
+  for (size_t i = 0; i < ips.size(); ++i)
+    lines->emplace_back("Item " + std::to_string(i) + " = " + ips[i], 0);
+}
+
+}  // namespace
+
+TWorkQueryFilesThread::TWorkQueryFilesThread(const ScaleWorkContext& context)
+    : TScaleWorkThread(context),
+      ScanTimer(std::make_unique<DeadlineTimer>(clock(), kScanBaseMs, false)),
+      RetryTimer(std::make_unique<DeadlineTimer>(clock(), kRetryBaseMs, false)),
+      RetryWorkTimer(std::make_unique<DeadlineTimer>(clock(), kRetryBaseMs, false)) {}
+
+TWorkQueryFilesThread::~TWorkQueryFilesThread() {
+  WaitFor();
+}
+
+int64_t TWorkQueryFilesThread::Scaled(int64_t ms) const {
+  return std::max<int64_t>(1, std::llround(static_cast<double>(ms) * timer_scale_));
+}
+
+int64_t TWorkQueryFilesThread::LongRetryInterval() const {
+  return Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kRetryBaseMs);
+}
+
+int64_t TWorkQueryFilesThread::ShortInterval() const {
+  return Scaled(static_cast<int64_t>(Handle() % 10) + kBusyBaseMs);
+}
+
+TWorkQueryFilesThread::Folders TWorkQueryFilesThread::ReadFolders() const {
+  Folders folders;
+  {
+    std::shared_lock<std::shared_mutex> lock(Settings->Lock);
+    folders.QueryPath = Settings->QueryPath;
+    folders.EnableQueryArchive = Settings->EnableQueryArchive;
+  }
+  // An empty setting never makes the working directory the query folder.
+  if (folders.QueryPath.empty())
+    folders.QueryPath = IncludeTrailingPathDelimiter(Settings->ProgramFolder()) + "Query";
+  return folders;
+}
+
+void TWorkQueryFilesThread::Execute() {
+  BeginExecute();
+  for (;;) {
+    const PassEnd end = RunPass();
+    if (end == PassEnd::kLeave)
+      break;
+    int64_t sleep = kPassSleepMs;
+    if (end == PassEnd::kNoSleep) {
+      // Nothing can happen before the short timer of the busy scale is due.
+      for (const DeadlineTimer* timer : {ScanTimer.get(), RetryTimer.get(), RetryWorkTimer.get()}) {
+        const int64_t due = timer->MillisUntilDue();
+        if (due >= 0)
+          sleep = std::min(sleep, due);
+      }
+    }
+    clock().SleepMillis(sleep);
+    if (Terminated())
+      break;
+  }
+  EndExecute();
+}
+
+void TWorkQueryFilesThread::BeginExecute() {
+  timer_scale_ = TimerScale();
+  ScanTimer->SetInterval(Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kScanBaseMs));
+  RetryTimer->SetInterval(LongRetryInterval());
+  RetryWorkTimer->SetInterval(LongRetryInterval());
+  ScanTimer->SetEnabled(true);
+  RetryTimer->SetEnabled(false);
+  RetryWorkTimer->SetEnabled(false);
+
+  Busy = false;
+  WorkDone = false;
+  RetryDue = false;
+  ScanDue = false;
+  RetryPending = false;
+  WorkAllowed = true;
+  PLUList.clear();
+  MessageList.clear();
+  Operation = -1;
+
+  AddLog("Scan interval = " + std::to_string(ScanTimer->Interval()), 0);
+  AddLog("Retry interval = " + std::to_string(RetryTimer->Interval()), 0);
+  AddLog("Execute start.", 1);
+}
+
+void TWorkQueryFilesThread::EndExecute() {
+  AddLog("Execute end.", 1);
+}
+
+TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::RunPass() {
+  ServeTimers();
+  if (!Busy && ScanDue)
+    ClaimCommand();
+  if (Busy && WorkAllowed) {
+    const PassEnd end = CarryOut();
+    if (end != PassEnd::kSleep)
+      return end;
+  }
+  if (RetryDue) {
+    const PassEnd end = RetrySend();
+    if (end != PassEnd::kSleep)
+      return end;
+  }
+  if (!RetryTimer->Enabled() && WorkDone)
+    FinishCommand();
+  return PassEnd::kSleep;
+}
+
+void TWorkQueryFilesThread::ServeTimers() {
+  if (ScanTimer->Fire())
+    OnTimerScan();
+  if (RetryTimer->Fire())
+    OnTimerRetry();
+  if (RetryWorkTimer->Fire())
+    OnTimerRetryWork();
+}
+
+void TWorkQueryFilesThread::OnTimerScan() {
+  ScanDue = true;
+  ScanTimer->SetEnabled(false);
+  AddLog("OnTimerScan file scan fired.", 0);
+}
+
+void TWorkQueryFilesThread::OnTimerRetry() {
+  RetryDue = true;
+  RetryTimer->SetEnabled(false);
+  RetryTimer->SetInterval(LongRetryInterval());
+  AddLog("OnTimerRetry file scan fired.", 0);
+}
+
+void TWorkQueryFilesThread::OnTimerRetryWork() {
+  WorkAllowed = true;
+  RetryWorkTimer->SetEnabled(false);
+  RetryWorkTimer->SetInterval(LongRetryInterval());
+  AddLog("OnTimerRetryWork fired.", 0);
+}
+
+bool TWorkQueryFilesThread::LoadCommandData() {
+  switch (Operation) {
+    case kCmdSetSettings:
+      return LoadScaleSettingsFile(*this);
+    case kCmdSetPLU:
+    case kCmdUpdatePLU: {
+      const bool loaded = LoadPLUFile(*this);
+      SetScaleState(kStatePLULoaded);
+      return loaded;
+    }
+    case kCmdSetLabel:
+      return LoadLabelFile(*this);
+    case kCmdSetKeys:
+      return LoadHotKeysFile(*this);
+    case kCmdSetFont:
+      return LoadFontFile(*this);
+    case kCmdSetLogo:
+      return LoadLogoFile(*this);
+    default:
+      return false;
+  }
+}
+
+bool TWorkQueryFilesThread::SendCommandData() {
+  switch (Operation) {
+    case kCmdSetSettings:
+      return SendScaleSettings(*this);
+    case kCmdSetPLU:
+    case kCmdUpdatePLU:
+      return SendPLUData(*this);
+    case kCmdSetLabel:
+      return SendLabelFile(*this);
+    case kCmdSetKeys:
+      return SendHotKeys(*this);
+    case kCmdSetFont:
+      return SendFontFile(*this);
+    case kCmdSetLogo:
+      return SendLogoFile(*this);
+    default:
+      return false;
+  }
+}
+
+// Section A. The log lines of the search are written after CriticalFind is
+// released, so that no worker waits for the main thread while holding it.
+void TWorkQueryFilesThread::ClaimCommand() {
+  ScanDue = false;
+  CommandFileName.clear();
+  const Folders folders = ReadFolders();
+  AddLog("Enter critical section <CriticalFind>.", 0);
+  AddLog("Find path: " + folders.QueryPath, 0);
+  LogLines lines;
+  std::string error;
+  try {
+    std::lock_guard<std::mutex> lock(Context().Shared->CriticalFind);
+    lines.emplace_back("Search command files.", 0);
+    const std::string folder = IncludeTrailingPathDelimiter(folders.QueryPath);
+    int code = DirectoryExists(folders.QueryPath) ? kSearchNoMoreFiles : kSearchPathNotFound;
+    for (const FileEntry& entry : ListFolder(folders.QueryPath, "*.cmd")) {
+      if (entry.IsFolder)
+        continue;
+      const std::string lockFile = folder + ChangeFileExt(entry.Name, ".lck");
+      if (FileExists(lockFile))
+        continue;
+      lines.emplace_back("Lock command file " + entry.Name + ".", 1);
+      // The exclusive creation is the claim, also against workers of
+      // another process; a lock file that appeared meanwhile means taken.
+      if (!CreateFileExclusive(lockFile))
+        continue;
+      AppendToFile(lockFile, std::string(kClassName) + " " + std::to_string(Handle()) + "\n");
+      CommandFileName = folder + entry.Name;
+      query_path_ = folders.QueryPath;
+      Busy = true;
+      code = 0;
+      break;
+    }
+    ScanTimer->SetEnabled(!Busy);
+    lines.emplace_back("Search end. Return code: " + std::to_string(code), 0);
+  } catch (...) {
+    error = ExceptionText(std::current_exception());
+    if (!Busy)
+      Arm(*ScanTimer);  // keep searching
+  }
+  for (const auto& [text, level] : lines)
+    AddLog(text, level);
+  AddLog("Leave critical section <CriticalFind>.", 0);
+  if (!error.empty())
+    AddLog(error, 5);
+}
+
+bool TWorkQueryFilesThread::BlockScale() {
+  AddLog("Enter critical section <WorkIPList>.", 0);
+  LogLines lines;
+  bool blocked = false;
+  {
+    WorkerPoolShared& shared = *Context().Shared;
+    std::lock_guard<std::mutex> lock(shared.WorkIPList);
+    const bool inWork =
+        std::any_of(shared.WorkIPs.begin(), shared.WorkIPs.end(),
+                    [this](const std::string& ip) { return SameTextAnsi(ip, ip_); });
+    if (inWork) {
+      lines.emplace_back("No set block <" + ip_ + ">.", 0);
+    } else {
+      shared.WorkIPs.push_back(ip_);
+      blocked = true;
+      lines.emplace_back("<" + ip_ + "> blocked.", 0);
+      AppendItems(shared.WorkIPs, &lines);
+    }
+  }
+  for (const auto& [text, level] : lines)
+    AddLog(text, level);
+  AddLog("Leave critical section <WorkIPList>.", 0);
+  return blocked;
+}
+
+void TWorkQueryFilesThread::UnblockScale() {
+  AddLog("Enter critical section <WorkIPList>.", 0);
+  LogLines lines;
+  {
+    WorkerPoolShared& shared = *Context().Shared;
+    std::lock_guard<std::mutex> lock(shared.WorkIPList);
+    const auto it = std::find_if(shared.WorkIPs.begin(), shared.WorkIPs.end(),
+                                 [this](const std::string& ip) { return SameTextAnsi(ip, ip_); });
+    if (it != shared.WorkIPs.end())
+      shared.WorkIPs.erase(it);
+    lines.emplace_back("<" + ip_ + "> unblocked.", 0);
+    AppendItems(shared.WorkIPs, &lines);
+  }
+  for (const auto& [text, level] : lines)
+    AddLog(text, level);
+  AddLog("Leave critical section <WorkIPList>.", 0);
+}
+
+void TWorkQueryFilesThread::CopyCommandTo(const std::string& name) {
+  const std::string folder = IncludeTrailingPathDelimiter(query_path_) + name;
+  ForceDirectories(folder);
+  CopyFileToFolder(CommandFileName, folder);
+  CopyFileToFolder(ChangeFileExt(CommandFileName, ".dat"), folder);
+}
+
+// Section B.
+TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::CarryOut() {
+  bool blocked = false;
+  try {
+    IniFile command;
+    if (!command.LoadFromFile(CommandFileName)) {
+      throw std::runtime_error("Cannot open file \"" + CommandFileName + "\". " +
+                               LastSystemErrorMessage());
+    }
+    ip_ = command.ReadString(kCommandSection, "Scale", "");
+    if (!BlockScale()) {
+      WorkAllowed = false;
+      RetryWorkTimer->SetInterval(ShortInterval());
+      Arm(*RetryWorkTimer);
+      return PassEnd::kNoSleep;
+    }
+    blocked = true;
+
+    // The command's fields are in place before the first state record, so
+    // that the record names the command being started.
+    Operation = CommandInt(command, "CommandNo");
+    FontNumber = CommandInt(command, "FontNumber");
+    DataFileName = ChangeFileExt(CommandFileName, ".dat");
+    OriginalFileName = command.ReadString(kCommandSection, "OriginalFileName", "");
+
+    Driver->SetProperty("IPAddress", AnsiToUtf8(ip_));
+    SetScaleState(kStateNone);
+    AddLog("Work with scale " + ip_ + ".", 1);
+
+    Driver->Invoke("GetScaleSerialNumber", {});
+    AddLog("<" + ip_ +
+               "> Serial number: " + Utf8ToAnsi(Driver->GetProperty("SerialNumber").AsText()) +
+               ". Version: " + Utf8ToAnsi(Driver->GetProperty("ScaleVersion").AsText()),
+           1);
+    AddLog("<" + ip_ + "> Error state: <" + Driver->GetProperty("LastError").AsText() +
+               ">. Text: " + Utf8ToAnsi(Driver->GetProperty("LastErrorMessage").AsText()) + ".",
+           1);
+
+    bool loaded = false;
+    if (Operation == -1) {
+      loaded = false;
+    } else if (!FileExists(DataFileName)) {
+      SetScaleState(kStateUnreadable);  // no data: a bad command for every kind
+    } else {
+      loaded = LoadCommandData();
+    }
+
+    if (!loaded) {
+      CopyCommandTo("Bad");
+      WriteJournal();
+      AddLog("<" + ip_ + "> Error load file. No or bad data in input file.", 5);
+      WorkDone = true;
+    } else if (SendCommandData()) {
+      RetryPending = false;
+      AddLog("<" + ip_ + "> Transfer success.", 1);
+      WriteJournal();
+      WorkDone = true;
+    } else if (Terminated()) {
+      blocked = false;
+      UnblockScale();
+      return PassEnd::kLeave;
+    } else {
+      WriteJournal();
+      AddLog("<" + ip_ + "> Error transfer.", 5);
+      Arm(*RetryTimer);
+      RetryPending = true;
+      AddLog("<" + ip_ + "> Retry timer started.", 4);
+    }
+    blocked = false;
+    UnblockScale();
+    Busy = false;
+  } catch (...) {
+    const std::string error = ExceptionText(std::current_exception());
+    if (blocked)
+      UnblockScale();
+    // Busy stays set: the next pass carries the command out again.
+    AddLog(error, 5);
+  }
+  return PassEnd::kSleep;
+}
+
+// Section C.
+TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::RetrySend() {
+  RetryDue = false;
+  bool blocked = false;
+  try {
+    AddLog("<" + DriverIP() + "> Retry send PLU data.", 4);
+    if (!BlockScale()) {
+      RetryTimer->SetInterval(ShortInterval());
+      Arm(*RetryTimer);
+      return PassEnd::kNoSleep;
+    }
+    blocked = true;
+    if (SendCommandData()) {
+      AddLog("<" + DriverIP() + "> Transfer success.", 1);
+      WriteJournal();
+      WorkDone = true;
+      RetryPending = false;
+    } else if (Terminated()) {
+      blocked = false;
+      UnblockScale();
+      return PassEnd::kLeave;
+    } else {
+      AddLog("<" + DriverIP() + "> Error transfer.", 5);
+      WriteJournal();
+      Arm(*RetryTimer);
+      RetryPending = true;
+    }
+    blocked = false;
+    UnblockScale();
+  } catch (...) {
+    const std::string error = ExceptionText(std::current_exception());
+    if (blocked)
+      UnblockScale();
+    AddLog(error, 5);
+    // The command stays claimed by this worker: without a new retry it would
+    // wait for a worker restart.
+    if (!WorkDone) {
+      Arm(*RetryTimer);
+      RetryPending = true;
+      AddLog("<" + ip_ + "> Retry timer started.", 4);
+    }
+  }
+  return PassEnd::kSleep;
+}
+
+// Section D.
+void TWorkQueryFilesThread::FinishCommand() {
+  bool deleted = false;
+  try {
+    if (ReadFolders().EnableQueryArchive)
+      CopyCommandTo("Archive");
+    WorkDone = false;
+    AddLog("<" + DriverIP() + "> Delete work files.", 1);
+    DeleteFile(CommandFileName);
+    DeleteFile(ChangeFileExt(CommandFileName, ".dat"));
+    DeleteFile(ChangeFileExt(CommandFileName, ".lck"));
+    deleted = true;
+    PLUList.clear();
+    MessageList.clear();
+    ValueList.clear();
+    FileData.clear();
+    Arm(*ScanTimer);
+  } catch (...) {
+    AddLog(ExceptionText(std::current_exception()), 5);
+    if (deleted) {
+      Arm(*ScanTimer);
+    } else {
+      WorkDone = true;  // the files are still there: finish on the next pass
+    }
+  }
+}
+
+}  // namespace tarvo

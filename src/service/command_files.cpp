@@ -1,0 +1,71 @@
+#include "service/command_files.h"
+
+#include <stdexcept>
+
+#include "common/fileswork.h"
+#include "platform/files.h"
+
+namespace tarvo {
+
+namespace {
+
+const char* const kCommandNames[] = {"SetSettings", "SetPLU",  "UpdatePLU", "SetLabel",
+                                     "SetKeys",     "SetFont", "SetLogo"};
+
+std::string BaseNameOf(const std::string& fileName) {
+  const std::string ext = ExtractFileExt(fileName);
+  return fileName.substr(0, fileName.size() - ext.size());
+}
+
+}  // namespace
+
+std::string CommandName(int commandNumber) {
+  if (commandNumber < 0 || commandNumber > 6) return "";
+  return kCommandNames[commandNumber];
+}
+
+int FontNumberOf(const std::string& fileName) {
+  const std::string name = BaseNameOf(fileName);
+  int number = -1;
+  for (int i = 0; i < kFontFileNameCount; ++i) {
+    if (name.find(BaseNameOf(FontFileName(i))) != std::string::npos) number = i;
+  }
+  return number;
+}
+
+std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
+                                          const std::string& originalFileName,
+                                          const DateTime& now) {
+  std::vector<std::string> lines = {
+      "[ServiceCommand]",
+      "Owner=MainTarvoService.ServiceExecute",
+      "TimeDate=" + FormatDateTime("dd.mm.yyyy hh:nn:ss", now),
+      "Scale=" + scaleIP,
+      "CommandNo=" + std::to_string(commandNumber),
+      "OriginalFileName=" + originalFileName,
+  };
+  if (commandNumber == 5) {
+    lines.push_back("FontNumber=" + std::to_string(FontNumberOf(originalFileName)));
+  }
+  const std::string name = CommandName(commandNumber);
+  if (!name.empty()) lines.push_back("Command=" + name);
+  return lines;
+}
+
+void CreateCommandFile(const std::string& baseName, const std::string& importPath,
+                       const std::string& originalFileName, int commandNumber,
+                       const std::string& scaleIP, const DateTime& now) {
+  CopyFileOverwrite(IncludeTrailingPathDelimiter(importPath) + originalFileName,
+                    ChangeFileExt(baseName, ".dat"));
+  std::string text;
+  for (const std::string& line : CommandFileLines(scaleIP, commandNumber, originalFileName, now)) {
+    text += line;
+    text += "\r\n";
+  }
+  const std::string cmdName = ChangeFileExt(baseName, ".cmd");
+  if (!WriteFileAtomic(cmdName, text)) {
+    throw std::runtime_error("Cannot write " + cmdName + ": " + LastSystemErrorMessage());
+  }
+}
+
+}  // namespace tarvo

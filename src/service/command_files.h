@@ -1,0 +1,39 @@
+// The command queue: one group of files per command and target scale in the
+// query folder, sharing a base name N: N.dat (a byte copy of the import
+// file), N.cmd (the command, INI text) and N.lck (a worker's claim).
+#ifndef TARVO_SERVICE_COMMAND_FILES_H_
+#define TARVO_SERVICE_COMMAND_FILES_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/datetime.h"
+
+namespace tarvo {
+
+// The command name written for a command number ("SetPLU", ...); "" when the
+// number is outside 0 to 6.
+std::string CommandName(int commandNumber);
+
+// The font number of a font file: the index of the last FontFileName() whose
+// name without extension occurs (exact case) in `fileName` without its
+// extension; -1 when none does.
+int FontNumberOf(const std::string& fileName);
+
+// The lines of N.cmd for a command (each without its line end).
+std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
+                                          const std::string& originalFileName,
+                                          const DateTime& now);
+
+// Queues one command: copies importPath/originalFileName to N.dat (a failed
+// copy is ignored: the worker finds no data and sets the command aside), then
+// writes N.cmd. Both files appear whole: each is written under a name no
+// worker looks at and renamed into place, the .dat before the .cmd. Throws
+// std::runtime_error when N.cmd cannot be written.
+void CreateCommandFile(const std::string& baseName, const std::string& importPath,
+                       const std::string& originalFileName, int commandNumber,
+                       const std::string& scaleIP, const DateTime& now);
+
+}  // namespace tarvo
+
+#endif  // TARVO_SERVICE_COMMAND_FILES_H_

@@ -1,0 +1,90 @@
+#include "support/harness.h"
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+
+#include <unistd.h>
+
+#include "platform/codepage.h"
+
+namespace tarvo::testing {
+
+EmulatorProcess::EmulatorProcess(const std::vector<std::string>& addresses,
+                                 const std::vector<std::string>& extra, int port) {
+  std::vector<std::string> args = {"--state", dir_.File("state"), "--port",
+                                   std::to_string(port)};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.insert(args.end(), addresses.begin(), addresses.end());
+  process_ = std::make_unique<ChildProcess>(BinDir() + "/tarvo-scale-emu", args, dir_.path());
+  const std::string last = "listening on " + addresses.back() + ":";
+  if (!process_->WaitForStdout(last, 10000)) return;
+  std::smatch m;
+  const std::string out = process_->Stdout();
+  if (std::regex_search(out, m, std::regex("listening on [0-9.]+:([0-9]+)"))) {
+    port_ = std::stoi(m[1]);
+  }
+}
+
+EmulatorProcess::~EmulatorProcess() { Stop(); }
+
+void EmulatorProcess::Stop() {
+  if (process_ && process_->running()) {
+    process_->Signal(SIGTERM);
+    process_->Wait(10000);
+  }
+}
+
+std::string EmulatorProcess::ScaleFile(const std::string& address,
+                                       const std::string& name) const {
+  return dir_.Read("state/" + address + "/" + name);
+}
+
+ServiceProcess::ServiceProcess() {
+  std::filesystem::copy_file(BinDir() + "/tarvo-scale-server", Exe());
+}
+
+ServiceProcess::~ServiceProcess() {
+  if (process_ && process_->running()) {
+    process_->Signal(SIGKILL);
+    process_->Wait(5000);
+  }
+}
+
+void ServiceProcess::Start(const std::map<std::string, std::string>& env) {
+  std::map<std::string, std::string> all = {{"TARVO_PORT_BASE", std::to_string(PrivatePortBase())}};
+  for (const auto& [k, v] : env) all[k] = v;
+  process_ = std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all);
+}
+
+bool ServiceProcess::Stop(int timeoutMs) {
+  if (!process_) return true;
+  process_->Signal(SIGTERM);
+  return process_->Wait(timeoutMs);
+}
+
+std::string ServiceProcess::Log() const {
+  return AnsiToUtf8(dir_.Read("Log/tarvo-scale-server.log"));
+}
+
+bool ServiceProcess::WaitForLog(const std::string& text, int timeoutMs) const {
+  return WaitUntil([&] { return Log().find(text) != std::string::npos; }, timeoutMs);
+}
+
+void ServiceProcess::DropImportFile(const std::string& name, const std::string& data) const {
+  // Written beside the folder and moved in whole, as a careful writer does.
+  const std::string temp = dir_.File(".incoming-" + name);
+  dir_.Write(".incoming-" + name, data);
+  std::filesystem::last_write_time(
+      temp, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
+  std::filesystem::create_directories(dir_.File("Import"));
+  std::filesystem::rename(temp, dir_.File("Import/" + name));
+}
+
+int PrivatePortBase() {
+  static int next = 0;
+  return 30000 + static_cast<int>((getpid() * 64L + 4L * next++) % 28000);
+}
+
+}  // namespace tarvo::testing

@@ -1,0 +1,79 @@
+// End-to-end harnesses: the real service binary in a private folder, and the
+// real scale emulator serving loopback addresses.
+#ifndef TARVO_TESTS_SUPPORT_HARNESS_H_
+#define TARVO_TESTS_SUPPORT_HARNESS_H_
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace tarvo::testing {
+
+// tarvo-scale-emu serving `addresses` on a free port, its state in a
+// temporary folder.
+class EmulatorProcess {
+ public:
+  // Starts the emulator and waits until every address is listening.
+  // `extra` are added options such as {"--error-after", "0", ...}. `port` 0
+  // lets the emulator choose a free port.
+  explicit EmulatorProcess(const std::vector<std::string>& addresses,
+                           const std::vector<std::string>& extra = {}, int port = 0);
+  ~EmulatorProcess();
+
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+  // The file `name` of the scale at `address`, e.g. "plus.tsv"; "" if missing.
+  std::string ScaleFile(const std::string& address, const std::string& name) const;
+  std::string StateDir() const { return dir_.File("state"); }
+  void Stop();
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> process_;
+  int port_ = 0;
+};
+
+// The service binary copied into a private folder, so its INI, Import/,
+// Query/ and Log/ are the test's own.
+class ServiceProcess {
+ public:
+  ServiceProcess();
+  ~ServiceProcess();
+
+  const TempDir& dir() const { return dir_; }
+  std::string Exe() const { return dir_.File("tarvo-scale-server"); }
+
+  // The settings file beside the executable.
+  void WriteIni(const std::string& text) const { dir_.Write("tarvo-scale-server.ini", text); }
+  std::string ReadIni() const { return dir_.Read("tarvo-scale-server.ini"); }
+
+  // Starts the service with `env` added to a private port base.
+  void Start(const std::map<std::string, std::string>& env = {});
+  // SIGTERM and wait; true when it ended within `timeoutMs`.
+  bool Stop(int timeoutMs = 20000);
+  ChildProcess& process() { return *process_; }
+
+  // The log file as UTF-8 text.
+  std::string Log() const;
+  bool WaitForLog(const std::string& text, int timeoutMs) const;
+
+  // Drops a file into Import/ with a modification time in the past, so the
+  // next scan takes it at once.
+  void DropImportFile(const std::string& name, const std::string& data) const;
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+// A port base for the service's four TCP ports that no other test process
+// uses at the same time (best effort).
+int PrivatePortBase();
+
+}  // namespace tarvo::testing
+
+#endif  // TARVO_TESTS_SUPPORT_HARNESS_H_

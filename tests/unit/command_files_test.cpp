@@ -1,0 +1,119 @@
+#include "service/command_files.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "service/mainsrv.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::TempDir;
+
+DateTime At(int y, int mo, int d, int h, int mi, int s) {
+  return DateTime::FromParts({y, mo, d, h, mi, s, 0});
+}
+
+TEST(CommandFilesTest, LinesOfAPluCommand) {
+  EXPECT_THAT(CommandFileLines("10.0.0.5", 1, "goods.txt", At(2026, 12, 7, 8, 1, 2)),
+              ElementsAre("[ServiceCommand]", "Owner=MainTarvoService.ServiceExecute",
+                          "TimeDate=07.12.2026 08:01:02", "Scale=10.0.0.5", "CommandNo=1",
+                          "OriginalFileName=goods.txt", "Command=SetPLU"));
+}
+
+TEST(CommandFilesTest, FontCommandCarriesItsNumberBeforeTheCommandLine) {
+  const auto lines = CommandFileLines("10.0.0.5", 5, "big16x32.fnt", At(2026, 1, 2, 3, 4, 5));
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[6], "FontNumber=2");
+  EXPECT_EQ(lines[7], "Command=SetFont");
+}
+
+TEST(CommandFilesTest, FontNumberIsTheLastTableEntryFoundWithExactCase) {
+  EXPECT_EQ(FontNumberOf("8x16.fnt"), 0);
+  EXPECT_EQ(FontNumberOf("8X16.fnt"), -1);
+  EXPECT_EQ(FontNumberOf("8h16.fnt"), 4);
+  EXPECT_EQ(FontNumberOf("8x16_12x24.fnt"), 3) << "the last matching entry wins";
+  EXPECT_EQ(FontNumberOf("font.fnt"), -1);
+}
+
+TEST(CommandFilesTest, EveryCommandNameAndNoneOutsideTheRange) {
+  EXPECT_EQ(CommandName(0), "SetSettings");
+  EXPECT_EQ(CommandName(2), "UpdatePLU");
+  EXPECT_EQ(CommandName(4), "SetKeys");
+  EXPECT_EQ(CommandName(6), "SetLogo");
+  EXPECT_EQ(CommandName(7), "");
+  EXPECT_EQ(CommandName(-1), "");
+  const auto lines = CommandFileLines("10.0.0.5", 9, "x.bin", At(2026, 1, 2, 3, 4, 5));
+  EXPECT_EQ(lines.back(), "OriginalFileName=x.bin");
+}
+
+TEST(CommandFilesTest, CreateWritesDataCopyAndCrLfCommand) {
+  TempDir dir;
+  dir.Write("Import/logo.bmp", std::string("BM\0\x01\xff", 5));
+  ForceDirectories(dir.File("Query"));
+  CreateCommandFile(dir.File("Query/svc1A2F.TMP"), dir.File("Import"), "logo.bmp", 6, "10.0.0.7",
+                    At(2026, 12, 7, 8, 1, 2));
+  EXPECT_EQ(dir.Read("Query/svc1A2F.dat"), std::string("BM\0\x01\xff", 5));
+  EXPECT_EQ(dir.Read("Query/svc1A2F.cmd"),
+            "[ServiceCommand]\r\nOwner=MainTarvoService.ServiceExecute\r\n"
+            "TimeDate=07.12.2026 08:01:02\r\nScale=10.0.0.7\r\nCommandNo=6\r\n"
+            "OriginalFileName=logo.bmp\r\nCommand=SetLogo\r\n");
+  // Nothing but the two files is left in the queue.
+  EXPECT_EQ(ListFolder(dir.File("Query")).size(), 2u);
+}
+
+TEST(CommandFilesTest, MissingImportFileStillGivesACommand) {
+  TempDir dir;
+  ForceDirectories(dir.File("Query"));
+  CreateCommandFile(dir.File("Query/svc1.TMP"), dir.File("Import"), "gone.txt", 1, "10.0.0.7",
+                    At(2026, 12, 7, 8, 1, 2));
+  EXPECT_FALSE(FileExists(dir.File("Query/svc1.dat")));
+  EXPECT_TRUE(FileExists(dir.File("Query/svc1.cmd")));
+}
+
+TEST(CommandFilesTest, UnwritableQueueRaises) {
+  TempDir dir;
+  dir.Write("Import/a.txt", "x");
+  EXPECT_THROW(CreateCommandFile(dir.File("NoSuchFolder/svc1.TMP"), dir.File("Import"), "a.txt",
+                                 1, "10.0.0.7", At(2026, 12, 7, 8, 1, 2)),
+               std::runtime_error);
+}
+
+TEST(ImportKindsTest, ExtensionsMapToCommandNumbers) {
+  EXPECT_EQ(ImportCommandNumber("scale.ini"), 0);
+  EXPECT_EQ(ImportCommandNumber("STORE.PLU"), 1);
+  EXPECT_EQ(ImportCommandNumber("goods.txt"), 1);
+  EXPECT_EQ(ImportCommandNumber("goods.TxU"), 2);
+  EXPECT_EQ(ImportCommandNumber("l.scr"), 3);
+  EXPECT_EQ(ImportCommandNumber("k.key"), 4);
+  EXPECT_EQ(ImportCommandNumber("8x16.fnt"), 5);
+  EXPECT_EQ(ImportCommandNumber("logo.bmp"), 6);
+  EXPECT_EQ(ImportCommandNumber("notes.doc"), -1);
+  EXPECT_EQ(ImportCommandNumber("README"), -1);
+  EXPECT_EQ(ImportCommandNumber("archive.txt.gz"), -1);
+}
+
+TEST(ImportKindsTest, ScaleNumberInTheName) {
+  EXPECT_EQ(ImportTargetScale("plu#105.txt", 0, "#"), 105);
+  EXPECT_EQ(ImportTargetScale("plu#255.txt", 0, "#"), 0);
+  EXPECT_EQ(ImportTargetScale("plu#000.txt", 0, "#"), 0);
+  EXPECT_EQ(ImportTargetScale("plu#abc.txt", 0, "#"), 0);
+  EXPECT_EQ(ImportTargetScale("a#b#101.txt", 0, "#"), 0) << "the first divider decides";
+  EXPECT_EQ(ImportTargetScale("#101.txt", 0, "#"), 101);
+  EXPECT_EQ(ImportTargetScale("101.txt", 0, "#"), 0) << "the base must be longer than 3";
+  EXPECT_EQ(ImportTargetScale("goods101.txt", 0, "#"), 0);
+  EXPECT_EQ(ImportTargetScale("goods101.txt", 1, "#"), 101);
+  EXPECT_EQ(ImportTargetScale("goods101.txt", 2, "#"), 101);
+  EXPECT_EQ(ImportTargetScale("101.txt", 1, "#"), 101);
+  EXPECT_EQ(ImportTargetScale("10.txt", 1, "#"), 0);
+  // The divider must start three characters from the end, so a longer one
+  // overlaps the number and never names a scale.
+  EXPECT_EQ(ImportTargetScale("plu__07.txt", 0, "__"), 0);
+  EXPECT_EQ(ImportTargetScale("plu__007.txt", 0, "__"), 0);
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -26,7 +26,8 @@ constexpr char kUsage[] =
 
 int DefaultPort() {
   std::string text = tarvo::GetEnv("TARVO_SCALE_PORT");
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return kDefaultPort;
   }
   int port = std::stoi(text);

@@ -30,17 +30,24 @@ bool ParseNumber(const std::string& text, int64_t* value) {
   return ec == std::errc() && p == end && !text.empty();
 }
 
-Reply Error(int32_t code, const std::string& message) { return Reply{code, message, ""}; }
+Reply Error(int32_t code, const std::string& message) {
+  return Reply{code, message, ""};
+}
 
-bool IsKnownOp(uint8_t type) { return type >= 1 && type <= static_cast<uint8_t>(Op::kSetLogo); }
+bool IsKnownOp(uint8_t type) {
+  return type >= 1 && type <= static_cast<uint8_t>(Op::kSetLogo);
+}
 
 // The first refused value of a PLU record; "" when the record is acceptable.
 std::string CheckPlu(const scale::PluRecord& r) {
   std::string which = "PLU " + std::to_string(r.Number) + ": ";
-  if (r.Number < 1) return which + "number must be at least 1";
-  if (r.Message < 0) return which + "message number must not be negative";
+  if (r.Number < 1)
+    return which + "number must be at least 1";
+  if (r.Message < 0)
+    return which + "message number must not be negative";
   for (double v : {r.Price, r.Tare, r.PackageWeight, r.IcePercent}) {
-    if (!std::isfinite(v)) return which + "value is not a finite number";
+    if (!std::isfinite(v))
+      return which + "value is not a finite number";
   }
   if (!(r.ProductionDate == 0 || (r.ProductionDate >= 1 && r.ProductionDate < kLastDate))) {
     return which + "production date out of range";
@@ -68,7 +75,8 @@ bool ParseEmulatorArgs(const std::vector<std::string>& args, int defaultPort,
     const std::string& value = args[++i];
     int64_t n = 0;
     auto number = [&](int64_t low, int64_t high) {
-      if (ParseNumber(value, &n) && n >= low && n <= high) return true;
+      if (ParseNumber(value, &n) && n >= low && n <= high)
+        return true;
       *error = arg + " expects a number from " + std::to_string(low) + " to " +
                std::to_string(high) + ", not \"" + value + "\"";
       return false;
@@ -76,22 +84,26 @@ bool ParseEmulatorArgs(const std::vector<std::string>& args, int defaultPort,
     if (arg == "--state") {
       options->StateDir = value;
     } else if (arg == "--port") {
-      if (!number(0, 65535)) return false;
+      if (!number(0, 65535))
+        return false;
       options->Port = static_cast<int>(n);
     } else if (arg == "--serial") {
       options->Serial = value;
     } else if (arg == "--scale-version") {
       options->Version = value;
     } else if (arg == "--error-after") {
-      if (!number(0, INT64_MAX)) return false;
+      if (!number(0, INT64_MAX))
+        return false;
       options->ErrorAfter = n;
       haveErrorAfter = true;
     } else if (arg == "--error-code") {
-      if (!number(1, scale::kMaxScaleResult)) return false;
+      if (!number(1, scale::kMaxScaleResult))
+        return false;
       options->ErrorCode = static_cast<int32_t>(n);
       haveErrorCode = true;
     } else if (arg == "--delay-ms") {
-      if (!number(0, 3600000)) return false;
+      if (!number(0, 3600000))
+        return false;
       options->DelayMs = static_cast<int>(n);
     } else {
       *error = "unknown option " + arg;
@@ -131,7 +143,9 @@ struct ScaleEmulator::Scale {
 
 ScaleEmulator::ScaleEmulator(EmulatorOptions options) : options_(std::move(options)) {}
 
-ScaleEmulator::~ScaleEmulator() { Stop(); }
+ScaleEmulator::~ScaleEmulator() {
+  Stop();
+}
 
 bool ScaleEmulator::Start(std::string* error) {
   std::set<std::string> seen;
@@ -145,9 +159,10 @@ bool ScaleEmulator::Start(std::string* error) {
   port_ = options_.Port;
   for (const std::string& address : options_.Addresses) {
     std::string folder = IncludeTrailingPathDelimiter(options_.StateDir) + address;
-    auto s = std::make_unique<Scale>(
-        address, folder, options_.Serial.empty() ? "EMU-" + address : options_.Serial);
-    if (!s->mirror.Load(&s->memory, error)) break;
+    auto s = std::make_unique<Scale>(address, folder,
+                                     options_.Serial.empty() ? "EMU-" + address : options_.Serial);
+    if (!s->mirror.Load(&s->memory, error))
+      break;
     if (!s->mirror.WriteAll(s->memory)) {
       *error = "cannot write the state folder " + folder + ": " + LastSystemErrorMessage();
       break;
@@ -156,7 +171,8 @@ bool ScaleEmulator::Start(std::string* error) {
     Scale* raw = s.get();
     s->server->SetHandlers([](TcpConnection& c) { c.SetTimeoutMillis(kIdleTimeoutMs); },
                            [this, raw](TcpConnection& c) { Serve(*raw, c); }, nullptr);
-    if (!s->server->Activate(error)) break;
+    if (!s->server->Activate(error))
+      break;
     port_ = s->server->Port();
     scales_.push_back(std::move(s));
   }
@@ -169,7 +185,8 @@ bool ScaleEmulator::Start(std::string* error) {
 
 void ScaleEmulator::Stop() {
   stopping_ = true;
-  for (auto& s : scales_) s->server->Deactivate();
+  for (auto& s : scales_)
+    s->server->Deactivate();
   scales_.clear();
 }
 
@@ -193,23 +210,27 @@ void ScaleEmulator::Serve(Scale& s, TcpConnection& connection) {
       std::lock_guard<std::mutex> lock(s.mu);
       s.mirror.LogOperation(scale::OpName(frame.header.type), scale::kResultBadVersion);
     }
-    Reply reply = Error(scale::kResultBadVersion,
-                        "protocol version " + std::to_string(frame.header.version) +
-                            " not supported; this scale speaks version " +
-                            std::to_string(scale::kProtocolVersion));
+    Reply reply =
+        Error(scale::kResultBadVersion, "protocol version " + std::to_string(frame.header.version) +
+                                            " not supported; this scale speaks version " +
+                                            std::to_string(scale::kProtocolVersion));
     scale::WriteFrame(connection, replyType, scale::EncodeReply(reply));
     connection.Close();
     return;
   }
   Reply reply = Apply(s, frame.header.type, frame.payload);
-  if (options_.DelayMs > 0) Delay();
-  if (!scale::WriteFrame(connection, replyType, scale::EncodeReply(reply))) connection.Close();
+  if (options_.DelayMs > 0)
+    Delay();
+  // A scale being switched off answers nothing more.
+  if (stopping_ || !scale::WriteFrame(connection, replyType, scale::EncodeReply(reply)))
+    connection.Close();
 }
 
 std::string ScaleEmulator::Handle(const std::string& address, uint8_t type,
                                   const std::string& payload) {
   for (auto& s : scales_) {
-    if (s->address == address) return scale::EncodeReply(Apply(*s, type, payload));
+    if (s->address == address)
+      return scale::EncodeReply(Apply(*s, type, payload));
   }
   return scale::EncodeReply(Error(scale::kResultInvalidData, "no scale at " + address));
 }
@@ -217,7 +238,8 @@ std::string ScaleEmulator::Handle(const std::string& address, uint8_t type,
 Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
   std::lock_guard<std::mutex> lock(s.mu);
   Reply reply = [&]() -> Reply {
-    if (!IsKnownOp(type)) return Error(scale::kResultUnknownOp, "unknown operation");
+    if (!IsKnownOp(type))
+      return Error(scale::kResultUnknownOp, "unknown operation");
     if (options_.ErrorAfter >= 0 && ++s.operations > options_.ErrorAfter) {
       return Error(options_.ErrorCode, "injected error");
     }
@@ -225,19 +247,23 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
     const ScaleMirror& mirror = s.mirror;
     const Reply stored;
     auto notStored = [] {
-      return Error(scale::kResultStorageError, "cannot store the data: " + LastSystemErrorMessage());
+      return Error(scale::kResultStorageError,
+                   "cannot store the data: " + LastSystemErrorMessage());
     };
     std::string error;
     switch (static_cast<Op>(type)) {
       case Op::kGetInfo:
-        if (!payload.empty()) break;
+        if (!payload.empty())
+          break;
         return Reply{scale::kResultOk, "", scale::EncodeInfo(s.serial, options_.Version)};
 
       case Op::kClear: {
-        if (!payload.empty()) break;
+        if (!payload.empty())
+          break;
         ScaleMemory next;
         next.Settings = m.Settings;
-        if (!mirror.WritePlus(next) || !mirror.WriteMessages(next)) return notStored();
+        if (!mirror.WritePlus(next) || !mirror.WriteMessages(next))
+          return notStored();
         m.Plus.clear();
         m.Messages.clear();
         return stored;
@@ -245,22 +271,26 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
 
       case Op::kSetPlus: {
         std::vector<scale::PluRecord> records;
-        if (!scale::DecodePlus(payload, &records, &error)) break;
+        if (!scale::DecodePlus(payload, &records, &error))
+          break;
         ScaleMemory next;
         next.Plus = m.Plus;
         for (const scale::PluRecord& r : records) {
           std::string refused = CheckPlu(r);
-          if (!refused.empty()) return Error(scale::kResultInvalidData, refused);
+          if (!refused.empty())
+            return Error(scale::kResultInvalidData, refused);
           next.Plus[r.Number] = r;
         }
-        if (!mirror.WritePlus(next)) return notStored();
+        if (!mirror.WritePlus(next))
+          return notStored();
         m.Plus.swap(next.Plus);
         return stored;
       }
 
       case Op::kSetMessages: {
         std::vector<scale::MessageRecord> messages;
-        if (!scale::DecodeMessages(payload, &messages, &error)) break;
+        if (!scale::DecodeMessages(payload, &messages, &error))
+          break;
         ScaleMemory next;
         next.Messages = m.Messages;
         for (const scale::MessageRecord& message : messages) {
@@ -270,13 +300,15 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           }
           next.Messages[message.No] = message;
         }
-        if (!mirror.WriteMessages(next)) return notStored();
+        if (!mirror.WriteMessages(next))
+          return notStored();
         m.Messages.swap(next.Messages);
         return stored;
       }
 
       case Op::kGetSettings: {
-        if (!payload.empty()) break;
+        if (!payload.empty())
+          break;
         std::vector<scale::SettingChange> all(m.Settings.size());
         for (size_t i = 0; i < all.size(); ++i) {
           all[i].Key = static_cast<int>(i);
@@ -287,7 +319,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
 
       case Op::kSetSettings: {
         std::vector<scale::SettingChange> changes;
-        if (!scale::DecodeSettings(payload, &changes, &error)) break;
+        if (!scale::DecodeSettings(payload, &changes, &error))
+          break;
         ScaleMemory next;
         next.Settings = m.Settings;
         for (scale::SettingChange& c : changes) {
@@ -296,11 +329,13 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
             if (!scale::IsUserBarCode(c.Value.Text)) {
               return Error(scale::kResultInvalidData, "UserBarCode must be 12 hexadecimal digits");
             }
-            for (char& ch : c.Value.Text) ch = static_cast<char>(std::toupper(ch));
+            for (char& ch : c.Value.Text)
+              ch = static_cast<char>(std::toupper(ch));
           }
           next.Settings[c.Key] = c.Value;
         }
-        if (!mirror.WriteSettings(next)) return notStored();
+        if (!mirror.WriteSettings(next))
+          return notStored();
         m.Settings.swap(next.Settings);
         return stored;
       }
@@ -308,8 +343,10 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
       case Op::kSetHotKeys: {
         ScaleMemory next;
         next.HotKeys.emplace();
-        if (!scale::DecodeHotKeys(payload, &*next.HotKeys, &error)) break;
-        if (!mirror.WriteHotKeys(next)) return notStored();
+        if (!scale::DecodeHotKeys(payload, &*next.HotKeys, &error))
+          break;
+        if (!mirror.WriteHotKeys(next))
+          return notStored();
         m.HotKeys = next.HotKeys;
         return stored;
       }
@@ -317,9 +354,11 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
       case Op::kSetLabel:
       case Op::kSetLogo: {
         std::string bytes;
-        if (!scale::DecodeFile(payload, &bytes, &error)) break;
+        if (!scale::DecodeFile(payload, &bytes, &error))
+          break;
         bool label = static_cast<Op>(type) == Op::kSetLabel;
-        if (!(label ? mirror.WriteLabel(bytes) : mirror.WriteLogo(bytes))) return notStored();
+        if (!(label ? mirror.WriteLabel(bytes) : mirror.WriteLogo(bytes)))
+          return notStored();
         (label ? m.Label : m.Logo) = std::move(bytes);
         return stored;
       }
@@ -327,9 +366,12 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
       case Op::kSetFont: {
         int32_t number = 0;
         std::string bytes;
-        if (!scale::DecodeFont(payload, &number, &bytes, &error)) break;
-        if (number < 0) return Error(scale::kResultInvalidData, "font number below 0");
-        if (!mirror.WriteFont(number, bytes)) return notStored();
+        if (!scale::DecodeFont(payload, &number, &bytes, &error))
+          break;
+        if (number < 0)
+          return Error(scale::kResultInvalidData, "font number below 0");
+        if (!mirror.WriteFont(number, bytes))
+          return notStored();
         m.Fonts[number] = std::move(bytes);
         return stored;
       }

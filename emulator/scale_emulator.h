@@ -34,11 +34,11 @@ struct EmulatorOptions {
   // The TCP port of every scale. 0: the first address gets a free port from
   // the system and the others bind the same port.
   int Port = 5001;
-  std::string Serial;                       // "" = "EMU-" + address
-  std::string Version = "TarvoEmu 1.0";     // the scale version reported
-  int64_t ErrorAfter = -1;                  // < 0: never inject errors
-  int32_t ErrorCode = 0;                    // 1..999, with ErrorAfter
-  int DelayMs = 0;                          // delay before each answer
+  std::string Serial;                    // "" = "EMU-" + address
+  std::string Version = "TarvoEmu 1.0";  // the scale version reported
+  int64_t ErrorAfter = -1;               // < 0: never inject errors
+  int32_t ErrorCode = 0;                 // 1..999, with ErrorAfter
+  int DelayMs = 0;                       // delay before each answer
 };
 
 // Parses the command line after the program name:

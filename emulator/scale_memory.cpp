@@ -45,7 +45,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 // The lines of a file written with LF ends; the text after the last LF must
 // be empty.
 bool SplitLines(const std::string& text, std::vector<std::string>* lines) {
-  if (!text.empty() && text.back() != '\n') return false;
+  if (!text.empty() && text.back() != '\n')
+    return false;
   *lines = Split(text, '\n');
   lines->pop_back();
   return true;
@@ -120,12 +121,14 @@ bool UnescapeText(const std::string& text, std::string* out) {
   out->clear();
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '\t' || c == '\r' || c == '\n') return false;
+    if (c == '\t' || c == '\r' || c == '\n')
+      return false;
     if (c != '\\') {
       *out += c;
       continue;
     }
-    if (++i == text.size()) return false;
+    if (++i == text.size())
+      return false;
     switch (text[i]) {
       case '\\':
         *out += '\\';
@@ -147,15 +150,17 @@ bool UnescapeText(const std::string& text, std::string* out) {
 }
 
 std::string FormatNumber(double value) {
-  if (value == 0) return "0";  // also -0
+  if (value == 0)
+    return "0";  // also -0
   char buffer[64];
-  auto [p, ec] = std::to_chars(buffer, buffer + sizeof(buffer), value,
-                               std::chars_format::general, 15);
+  auto [p, ec] =
+      std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, 15);
   return ec == std::errc() ? std::string(buffer, p) : "0";
 }
 
 std::string FormatDate(double days) {
-  if (days == 0) return "";
+  if (days == 0)
+    return "";
   DateTimeParts parts = DateTime(days).Parts();
   char buffer[32];
   std::snprintf(buffer, sizeof(buffer), "%04d-%02d-%02d", parts.year, parts.month, parts.day);
@@ -167,18 +172,19 @@ std::string FormatPlus(const std::map<int32_t, PluRecord>& plus) {
   out += '\n';
   for (const auto& [number, r] : plus) {
     const std::string columns[kPluColumns] = {
-        std::to_string(r.Number),        EscapeText(r.Name),
-        std::to_string(r.AddCode),       std::to_string(r.BarCodeType),
-        FormatNumber(r.Price),           std::to_string(r.WeightUnit),
-        std::to_string(r.Dep),           FormatNumber(r.Tare),
-        std::to_string(r.ShlefTime),     std::to_string(r.Label),
-        std::to_string(r.Rebate),        std::to_string(r.Message),
-        std::to_string(r.PackageType),   FormatNumber(r.PackageWeight),
-        std::to_string(r.Tolerance),     FormatDate(r.ProductionDate),
+        std::to_string(r.Number),      EscapeText(r.Name),
+        std::to_string(r.AddCode),     std::to_string(r.BarCodeType),
+        FormatNumber(r.Price),         std::to_string(r.WeightUnit),
+        std::to_string(r.Dep),         FormatNumber(r.Tare),
+        std::to_string(r.ShlefTime),   std::to_string(r.Label),
+        std::to_string(r.Rebate),      std::to_string(r.Message),
+        std::to_string(r.PackageType), FormatNumber(r.PackageWeight),
+        std::to_string(r.Tolerance),   FormatDate(r.ProductionDate),
         FormatNumber(r.IcePercent),
     };
     for (int i = 0; i < kPluColumns; ++i) {
-      if (i > 0) out += '\t';
+      if (i > 0)
+        out += '\t';
       out += columns[i];
     }
     out += '\n';
@@ -224,23 +230,26 @@ std::string FormatHotKeys(const scale::HotKeyTable& keys) {
 bool ParsePlus(const std::string& text, std::map<int32_t, PluRecord>* plus, std::string* error) {
   const char* file = "plus.tsv";
   std::vector<std::string> lines;
-  if (!SplitLines(text, &lines)) return LineError(error, file, 0, "no line end at the end");
-  if (lines.empty() || lines[0] != kPlusHeader) return LineError(error, file, 1, "bad header");
+  if (!SplitLines(text, &lines))
+    return LineError(error, file, 0, "no line end at the end");
+  if (lines.empty() || lines[0] != kPlusHeader)
+    return LineError(error, file, 1, "bad header");
   plus->clear();
   for (size_t n = 1; n < lines.size(); ++n) {
     std::vector<std::string> c = Split(lines[n], '\t');
-    if (c.size() != kPluColumns) return LineError(error, file, n + 1, "wrong number of columns");
+    if (c.size() != kPluColumns)
+      return LineError(error, file, n + 1, "wrong number of columns");
     PluRecord r;
-    bool ok = ParseInt(c[0], &r.Number) && UnescapeText(c[1], &r.Name) &&
-              ParseInt(c[2], &r.AddCode) && ParseInt(c[3], &r.BarCodeType) &&
-              ParseDouble(c[4], &r.Price) && ParseInt(c[5], &r.WeightUnit) &&
-              ParseInt(c[6], &r.Dep) && ParseDouble(c[7], &r.Tare) &&
-              ParseInt(c[8], &r.ShlefTime) && ParseInt(c[9], &r.Label) &&
-              ParseInt(c[10], &r.Rebate) && ParseInt(c[11], &r.Message) &&
-              ParseInt(c[12], &r.PackageType) && ParseDouble(c[13], &r.PackageWeight) &&
-              ParseInt(c[14], &r.Tolerance) && ParseDate(c[15], &r.ProductionDate) &&
-              ParseDouble(c[16], &r.IcePercent);
-    if (!ok || !scale::IsValidUtf8(r.Name)) return LineError(error, file, n + 1, "bad value");
+    bool ok =
+        ParseInt(c[0], &r.Number) && UnescapeText(c[1], &r.Name) && ParseInt(c[2], &r.AddCode) &&
+        ParseInt(c[3], &r.BarCodeType) && ParseDouble(c[4], &r.Price) &&
+        ParseInt(c[5], &r.WeightUnit) && ParseInt(c[6], &r.Dep) && ParseDouble(c[7], &r.Tare) &&
+        ParseInt(c[8], &r.ShlefTime) && ParseInt(c[9], &r.Label) && ParseInt(c[10], &r.Rebate) &&
+        ParseInt(c[11], &r.Message) && ParseInt(c[12], &r.PackageType) &&
+        ParseDouble(c[13], &r.PackageWeight) && ParseInt(c[14], &r.Tolerance) &&
+        ParseDate(c[15], &r.ProductionDate) && ParseDouble(c[16], &r.IcePercent);
+    if (!ok || !scale::IsValidUtf8(r.Name))
+      return LineError(error, file, n + 1, "bad value");
     if (!plus->emplace(r.Number, r).second) {
       return LineError(error, file, n + 1, "PLU number repeated");
     }
@@ -252,7 +261,8 @@ bool ParseMessages(const std::string& text, std::map<int32_t, MessageRecord>* me
                    std::string* error) {
   const char* file = "messages.tsv";
   std::vector<std::string> lines;
-  if (!SplitLines(text, &lines)) return LineError(error, file, 0, "no line end at the end");
+  if (!SplitLines(text, &lines))
+    return LineError(error, file, 0, "no line end at the end");
   if (lines.empty() || lines[0] != kMessagesHeader) {
     return LineError(error, file, 1, "bad header");
   }
@@ -263,7 +273,8 @@ bool ParseMessages(const std::string& text, std::map<int32_t, MessageRecord>* me
       return LineError(error, file, n + 1, "wrong number of columns");
     }
     MessageRecord m;
-    if (!ParseInt(c[0], &m.No)) return LineError(error, file, n + 1, "bad number");
+    if (!ParseInt(c[0], &m.No))
+      return LineError(error, file, n + 1, "bad number");
     for (int k = 0; k < scale::kMessageLines; ++k) {
       if (!UnescapeText(c[k + 1], &m.Lines[k]) || !scale::IsValidUtf8(m.Lines[k])) {
         return LineError(error, file, n + 1, "bad text");
@@ -279,22 +290,26 @@ bool ParseMessages(const std::string& text, std::map<int32_t, MessageRecord>* me
 bool ParseSettings(const std::string& text, scale::SettingValues* settings, std::string* error) {
   const char* file = "settings.ini";
   std::vector<std::string> lines;
-  if (!SplitLines(text, &lines)) return LineError(error, file, 0, "no line end at the end");
+  if (!SplitLines(text, &lines))
+    return LineError(error, file, 0, "no line end at the end");
   if (lines.empty() || lines[0] != kSettingsSection) {
     return LineError(error, file, 1, "no [Settings] section");
   }
   for (size_t n = 1; n < lines.size(); ++n) {
     size_t eq = lines[n].find('=');
-    if (eq == std::string::npos) return LineError(error, file, n + 1, "no \"=\"");
+    if (eq == std::string::npos)
+      return LineError(error, file, n + 1, "no \"=\"");
     int key = scale::FindSettingKey(lines[n].substr(0, eq));
-    if (key < 0) return LineError(error, file, n + 1, "unknown setting");
+    if (key < 0)
+      return LineError(error, file, n + 1, "unknown setting");
     std::string value;
     if (!UnescapeText(lines[n].substr(eq + 1), &value)) {
       return LineError(error, file, n + 1, "bad text");
     }
     scale::SettingValue& v = (*settings)[key];
     if (scale::SettingKeys()[key].Kind == scale::SettingKind::kInt) {
-      if (!ParseInt(value, &v.Int)) return LineError(error, file, n + 1, "not an integer");
+      if (!ParseInt(value, &v.Int))
+        return LineError(error, file, n + 1, "not an integer");
     } else if (std::string(scale::SettingKeys()[key].Name) == "UserBarCode" &&
                !scale::IsUserBarCode(value)) {
       return LineError(error, file, n + 1, "not 12 hexadecimal digits");
@@ -308,7 +323,8 @@ bool ParseSettings(const std::string& text, scale::SettingValues* settings, std:
 bool ParseHotKeys(const std::string& text, scale::HotKeyTable* keys, std::string* error) {
   const char* file = "hotkeys.tsv";
   std::vector<std::string> lines;
-  if (!SplitLines(text, &lines)) return LineError(error, file, 0, "no line end at the end");
+  if (!SplitLines(text, &lines))
+    return LineError(error, file, 0, "no line end at the end");
   if (lines.size() != 1 + scale::kHotKeyCount || lines[0] != kHotKeysHeader) {
     return LineError(error, file, 1, "not a table of 224 keys");
   }
@@ -335,29 +351,39 @@ bool ScaleMirror::Load(ScaleMemory* memory, std::string* error) const {
     return false;
   };
   if (FileExists(File("plus.tsv"))) {
-    if (!ReadFileToString(File("plus.tsv"), &text)) return fail("cannot read plus.tsv");
-    if (!ParsePlus(text, &memory->Plus, error)) return fail(*error);
+    if (!ReadFileToString(File("plus.tsv"), &text))
+      return fail("cannot read plus.tsv");
+    if (!ParsePlus(text, &memory->Plus, error))
+      return fail(*error);
   }
   if (FileExists(File("messages.tsv"))) {
-    if (!ReadFileToString(File("messages.tsv"), &text)) return fail("cannot read messages.tsv");
-    if (!ParseMessages(text, &memory->Messages, error)) return fail(*error);
+    if (!ReadFileToString(File("messages.tsv"), &text))
+      return fail("cannot read messages.tsv");
+    if (!ParseMessages(text, &memory->Messages, error))
+      return fail(*error);
   }
   if (FileExists(File("settings.ini"))) {
-    if (!ReadFileToString(File("settings.ini"), &text)) return fail("cannot read settings.ini");
-    if (!ParseSettings(text, &memory->Settings, error)) return fail(*error);
+    if (!ReadFileToString(File("settings.ini"), &text))
+      return fail("cannot read settings.ini");
+    if (!ParseSettings(text, &memory->Settings, error))
+      return fail(*error);
   }
   if (FileExists(File("hotkeys.tsv"))) {
     scale::HotKeyTable keys{};
-    if (!ReadFileToString(File("hotkeys.tsv"), &text)) return fail("cannot read hotkeys.tsv");
-    if (!ParseHotKeys(text, &keys, error)) return fail(*error);
+    if (!ReadFileToString(File("hotkeys.tsv"), &text))
+      return fail("cannot read hotkeys.tsv");
+    if (!ParseHotKeys(text, &keys, error))
+      return fail(*error);
     memory->HotKeys = keys;
   }
   if (FileExists(File("label.scr"))) {
-    if (!ReadFileToString(File("label.scr"), &text)) return fail("cannot read label.scr");
+    if (!ReadFileToString(File("label.scr"), &text))
+      return fail("cannot read label.scr");
     memory->Label = text;
   }
   if (FileExists(File("logo.bmp"))) {
-    if (!ReadFileToString(File("logo.bmp"), &text)) return fail("cannot read logo.bmp");
+    if (!ReadFileToString(File("logo.bmp"), &text))
+      return fail("cannot read logo.bmp");
     memory->Logo = text;
   }
   for (const FileEntry& entry : ListFolder(folder_, "font*.fnt")) {
@@ -367,16 +393,19 @@ bool ScaleMirror::Load(ScaleMemory* memory, std::string* error) const {
         std::to_string(number) != digits) {
       continue;  // not a name this emulator writes
     }
-    if (!ReadFileToString(File(entry.Name), &text)) return fail("cannot read " + entry.Name);
+    if (!ReadFileToString(File(entry.Name), &text))
+      return fail("cannot read " + entry.Name);
     memory->Fonts[number] = text;
   }
   return true;
 }
 
 bool ScaleMirror::WriteAll(const ScaleMemory& memory) const {
-  if (!ForceDirectories(folder_)) return false;
+  if (!ForceDirectories(folder_))
+    return false;
   bool ok = WritePlus(memory) && WriteMessages(memory) && WriteSettings(memory);
-  if (ok && memory.HotKeys) ok = WriteHotKeys(memory);
+  if (ok && memory.HotKeys)
+    ok = WriteHotKeys(memory);
   return ok;
 }
 

@@ -25,7 +25,7 @@
 namespace tarvo::emu {
 
 struct ScaleMemory {
-  std::map<int32_t, scale::PluRecord> Plus;         // by Number
+  std::map<int32_t, scale::PluRecord> Plus;          // by Number
   std::map<int32_t, scale::MessageRecord> Messages;  // by No
   scale::SettingValues Settings = scale::DefaultSettingValues();
   std::optional<scale::HotKeyTable> HotKeys;

@@ -20,19 +20,24 @@ void StoreU32(uint32_t v, char* p) {
 }
 
 bool Fail(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = text;
+  if (error != nullptr)
+    *error = text;
   return false;
 }
 
 bool Finish(const PayloadReader& reader, std::string* error, const char* what) {
-  if (reader.failed()) return Fail(error, std::string(what) + ": payload ends early");
-  if (!reader.AtEnd()) return Fail(error, std::string(what) + ": trailing bytes after the data");
+  if (reader.failed())
+    return Fail(error, std::string(what) + ": payload ends early");
+  if (!reader.AtEnd())
+    return Fail(error, std::string(what) + ": trailing bytes after the data");
   return true;
 }
 
 bool GetUtf8(PayloadReader& reader, std::string* text, const char* field, std::string* error) {
-  if (!reader.GetText(text)) return false;
-  if (!IsValidUtf8(*text)) return Fail(error, std::string(field) + ": text is not valid UTF-8");
+  if (!reader.GetText(text))
+    return false;
+  if (!IsValidUtf8(*text))
+    return Fail(error, std::string(field) + ": text is not valid UTF-8");
   return true;
 }
 
@@ -123,13 +128,17 @@ const DefaultSetting kNonZeroDefaults[] = {
     {"UserBarCode", 0, "000000000000"},
 };
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualsNoCase(const std::string& a, const char* b) {
   size_t n = std::strlen(b);
-  if (a.size() != n) return false;
+  if (a.size() != n)
+    return false;
   for (size_t i = 0; i < n; ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+      return false;
   }
   return true;
 }
@@ -175,13 +184,16 @@ void EncodeHeader(uint8_t type, uint32_t length, char out[kHeaderSize]) {
 }
 
 HeaderStatus DecodeHeader(const char in[kHeaderSize], FrameHeader* header) {
-  if (std::memcmp(in, kMagic, sizeof(kMagic)) != 0) return HeaderStatus::kBadMagic;
+  if (std::memcmp(in, kMagic, sizeof(kMagic)) != 0)
+    return HeaderStatus::kBadMagic;
   const auto* p = reinterpret_cast<const unsigned char*>(in);
   header->version = p[4];
   header->type = p[5];
   header->length = LoadU32(p + 8);
-  if (p[6] != 0 || p[7] != 0) return HeaderStatus::kBadReserved;
-  if (header->length > kMaxPayloadSize) return HeaderStatus::kTooLarge;
+  if (p[6] != 0 || p[7] != 0)
+    return HeaderStatus::kBadReserved;
+  if (header->length > kMaxPayloadSize)
+    return HeaderStatus::kTooLarge;
   return HeaderStatus::kOk;
 }
 
@@ -194,7 +206,8 @@ std::string BuildFrame(uint8_t type, const std::string& payload) {
 
 ReadStatus ReadFrame(TcpConnection& connection, Frame* frame) {
   char header[kHeaderSize];
-  if (!connection.ReadExact(header, sizeof(header))) return ReadStatus::kClosed;
+  if (!connection.ReadExact(header, sizeof(header)))
+    return ReadStatus::kClosed;
   switch (DecodeHeader(header, &frame->header)) {
     case HeaderStatus::kOk:
       break;
@@ -214,7 +227,8 @@ ReadStatus ReadFrame(TcpConnection& connection, Frame* frame) {
 }
 
 bool WriteFrame(TcpConnection& connection, uint8_t type, const std::string& payload) {
-  if (payload.size() > kMaxPayloadSize) return false;
+  if (payload.size() > kMaxPayloadSize)
+    return false;
   std::string frame = BuildFrame(type, payload);
   return connection.WriteAll(frame.data(), frame.size());
 }
@@ -257,14 +271,16 @@ bool PayloadReader::Take(size_t n, const char** p) {
 
 bool PayloadReader::GetU8(uint8_t* v) {
   const char* p;
-  if (!Take(1, &p)) return false;
+  if (!Take(1, &p))
+    return false;
   *v = static_cast<uint8_t>(*p);
   return true;
 }
 
 bool PayloadReader::GetU16(uint16_t* v) {
   const char* p;
-  if (!Take(2, &p)) return false;
+  if (!Take(2, &p))
+    return false;
   const auto* u = reinterpret_cast<const unsigned char*>(p);
   *v = static_cast<uint16_t>((u[0] << 8) | u[1]);
   return true;
@@ -272,21 +288,24 @@ bool PayloadReader::GetU16(uint16_t* v) {
 
 bool PayloadReader::GetU32(uint32_t* v) {
   const char* p;
-  if (!Take(4, &p)) return false;
+  if (!Take(4, &p))
+    return false;
   *v = LoadU32(reinterpret_cast<const unsigned char*>(p));
   return true;
 }
 
 bool PayloadReader::GetI32(int32_t* v) {
   uint32_t u;
-  if (!GetU32(&u)) return false;
+  if (!GetU32(&u))
+    return false;
   *v = static_cast<int32_t>(u);
   return true;
 }
 
 bool PayloadReader::GetDouble(double* v) {
   uint32_t high, low;
-  if (!GetU32(&high) || !GetU32(&low)) return false;
+  if (!GetU32(&high) || !GetU32(&low))
+    return false;
   uint64_t bits = (uint64_t{high} << 32) | low;
   std::memcpy(v, &bits, sizeof(bits));
   return true;
@@ -295,7 +314,8 @@ bool PayloadReader::GetDouble(double* v) {
 bool PayloadReader::GetText(std::string* text) {
   uint32_t length;
   const char* p;
-  if (!GetU32(&length) || !Take(length, &p)) return false;
+  if (!GetU32(&length) || !Take(length, &p))
+    return false;
   text->assign(p, length);
   return true;
 }
@@ -324,9 +344,11 @@ bool IsValidUtf8(const std::string& text) {
     } else {
       return false;
     }
-    if (n - i <= extra) return false;
+    if (n - i <= extra)
+      return false;
     for (size_t k = 1; k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
+      if ((s[i + k] & 0xC0) != 0x80)
+        return false;
       cp = (cp << 6) | (s[i + k] & 0x3F);
     }
     if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
@@ -341,11 +363,14 @@ bool IsValidUtf8(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Settings
 
-const std::vector<SettingKey>& SettingKeys() { return kSettingKeys; }
+const std::vector<SettingKey>& SettingKeys() {
+  return kSettingKeys;
+}
 
 int FindSettingKey(const std::string& name) {
   for (size_t i = 0; i < kSettingKeys.size(); ++i) {
-    if (EqualsNoCase(name, kSettingKeys[i].Name)) return static_cast<int>(i);
+    if (EqualsNoCase(name, kSettingKeys[i].Name))
+      return static_cast<int>(i);
   }
   return -1;
 }
@@ -355,21 +380,23 @@ SettingValues DefaultSettingValues() {
   for (const DefaultSetting& d : kNonZeroDefaults) {
     SettingValue& v = values[FindSettingKey(d.Name)];
     v.Int = d.Int;
-    if (d.Text != nullptr) v.Text = d.Text;
+    if (d.Text != nullptr)
+      v.Text = d.Text;
   }
   return values;
 }
 
 std::string SettingText(int keyIndex, const SettingValue& value) {
-  return kSettingKeys[keyIndex].Kind == SettingKind::kText ? value.Text
-                                                           : std::to_string(value.Int);
+  return kSettingKeys[keyIndex].Kind == SettingKind::kText ? value.Text : std::to_string(value.Int);
 }
 
 bool IsUserBarCode(const std::string& text) {
-  if (text.size() != 12) return false;
+  if (text.size() != 12)
+    return false;
   for (char c : text) {
     bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    if (!hex) return false;
+    if (!hex)
+      return false;
   }
   return true;
 }
@@ -405,8 +432,10 @@ std::string EncodePlus(const std::vector<PluRecord>& records) {
 bool DecodePlus(const std::string& payload, std::vector<PluRecord>* records, std::string* error) {
   PayloadReader r(payload);
   uint32_t count;
-  if (!r.GetU32(&count)) return Fail(error, "PLUs: payload ends early");
-  if (count > payload.size() / kMinPluSize) return Fail(error, "PLUs: count exceeds the payload");
+  if (!r.GetU32(&count))
+    return Fail(error, "PLUs: payload ends early");
+  if (count > payload.size() / kMinPluSize)
+    return Fail(error, "PLUs: count exceeds the payload");
   records->clear();
   records->reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -418,7 +447,8 @@ bool DecodePlus(const std::string& payload, std::vector<PluRecord>* records, std
               r.GetI32(&p.Message) && r.GetI32(&p.PackageType) && r.GetDouble(&p.PackageWeight) &&
               r.GetI32(&p.Tolerance) && r.GetDouble(&p.ProductionDate) &&
               r.GetDouble(&p.IcePercent);
-    if (!ok) return r.failed() ? Finish(r, error, "PLUs") : false;
+    if (!ok)
+      return r.failed() ? Finish(r, error, "PLUs") : false;
     records->push_back(std::move(p));
   }
   return Finish(r, error, "PLUs");
@@ -429,7 +459,8 @@ std::string EncodeMessages(const std::vector<MessageRecord>& messages) {
   w.PutU32(static_cast<uint32_t>(messages.size()));
   for (const MessageRecord& m : messages) {
     w.PutI32(m.No);
-    for (const std::string& line : m.Lines) w.PutText(line);
+    for (const std::string& line : m.Lines)
+      w.PutText(line);
   }
   return w.Take();
 }
@@ -438,7 +469,8 @@ bool DecodeMessages(const std::string& payload, std::vector<MessageRecord>* mess
                     std::string* error) {
   PayloadReader r(payload);
   uint32_t count;
-  if (!r.GetU32(&count)) return Fail(error, "Messages: payload ends early");
+  if (!r.GetU32(&count))
+    return Fail(error, "Messages: payload ends early");
   if (count > payload.size() / kMinMessageSize) {
     return Fail(error, "Messages: count exceeds the payload");
   }
@@ -446,7 +478,8 @@ bool DecodeMessages(const std::string& payload, std::vector<MessageRecord>* mess
   messages->reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     MessageRecord m;
-    if (!r.GetI32(&m.No)) return Finish(r, error, "Messages");
+    if (!r.GetI32(&m.No))
+      return Finish(r, error, "Messages");
     for (std::string& line : m.Lines) {
       if (!GetUtf8(r, &line, "Message line", error)) {
         return r.failed() ? Finish(r, error, "Messages") : false;
@@ -477,7 +510,8 @@ bool DecodeSettings(const std::string& payload, std::vector<SettingChange>* chan
                     std::string* error) {
   PayloadReader r(payload);
   uint16_t count;
-  if (!r.GetU16(&count)) return Fail(error, "Settings: payload ends early");
+  if (!r.GetU16(&count))
+    return Fail(error, "Settings: payload ends early");
   if (count > payload.size() / kMinSettingSize) {
     return Fail(error, "Settings: count exceeds the payload");
   }
@@ -485,15 +519,18 @@ bool DecodeSettings(const std::string& payload, std::vector<SettingChange>* chan
   for (uint16_t i = 0; i < count; ++i) {
     std::string name;
     uint8_t kind;
-    if (!r.GetText(&name) || !r.GetU8(&kind)) return Finish(r, error, "Settings");
+    if (!r.GetText(&name) || !r.GetU8(&kind))
+      return Finish(r, error, "Settings");
     SettingChange c;
     c.Key = FindSettingKey(name);
-    if (c.Key < 0) return Fail(error, "Settings: unknown setting \"" + name + "\"");
+    if (c.Key < 0)
+      return Fail(error, "Settings: unknown setting \"" + name + "\"");
     if (kind != static_cast<uint8_t>(kSettingKeys[c.Key].Kind)) {
       return Fail(error, "Settings: wrong value kind for \"" + name + "\"");
     }
     if (kind == static_cast<uint8_t>(SettingKind::kInt)) {
-      if (!r.GetI32(&c.Value.Int)) return Finish(r, error, "Settings");
+      if (!r.GetI32(&c.Value.Int))
+        return Finish(r, error, "Settings");
     } else if (!GetUtf8(r, &c.Value.Text, "Setting", error)) {
       return r.failed() ? Finish(r, error, "Settings") : false;
     }
@@ -505,19 +542,22 @@ bool DecodeSettings(const std::string& payload, std::vector<SettingChange>* chan
 std::string EncodeHotKeys(const HotKeyTable& keys) {
   PayloadWriter w;
   w.PutU16(static_cast<uint16_t>(keys.size()));
-  for (int32_t v : keys) w.PutI32(v);
+  for (int32_t v : keys)
+    w.PutI32(v);
   return w.Take();
 }
 
 bool DecodeHotKeys(const std::string& payload, HotKeyTable* keys, std::string* error) {
   PayloadReader r(payload);
   uint16_t count;
-  if (!r.GetU16(&count)) return Fail(error, "Hot keys: payload ends early");
+  if (!r.GetU16(&count))
+    return Fail(error, "Hot keys: payload ends early");
   if (count != kHotKeyCount) {
     return Fail(error, "Hot keys: " + std::to_string(count) + " keys instead of " +
                            std::to_string(kHotKeyCount));
   }
-  for (int32_t& v : *keys) r.GetI32(&v);
+  for (int32_t& v : *keys)
+    r.GetI32(&v);
   return Finish(r, error, "Hot keys");
 }
 
@@ -543,7 +583,8 @@ std::string EncodeFont(int32_t number, const std::string& bytes) {
 bool DecodeFont(const std::string& payload, int32_t* number, std::string* bytes,
                 std::string* error) {
   PayloadReader r(payload);
-  if (r.GetI32(number)) r.GetText(bytes);
+  if (r.GetI32(number))
+    r.GetText(bytes);
   return Finish(r, error, "Font");
 }
 

@@ -63,12 +63,16 @@ PluRecord DefaultPlu() {
   return r;
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+      return false;
   }
   return true;
 }
@@ -93,7 +97,8 @@ bool StripSuffix(std::string_view name, std::string_view suffix, std::string_vie
 
 const PluField* FindPluField(std::string_view name) {
   for (const PluField& f : kPluFields) {
-    if (EqualsNoCase(name, f.Name)) return &f;
+    if (EqualsNoCase(name, f.Name))
+      return &f;
   }
   return nullptr;
 }
@@ -107,13 +112,16 @@ int MessageLineNumber(std::string_view rest) {
   }
   int n = 0;
   for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
+    if (c < '0' || c > '9')
+      return 0;
     n = n * 10 + (c - '0');
   }
   return n <= scale::kMessageLines ? n : 0;
 }
 
-[[noreturn]] void Raise(const std::string& text) { throw AutomationError(text); }
+[[noreturn]] void Raise(const std::string& text) {
+  throw AutomationError(text);
+}
 
 [[noreturn]] void RaiseUnknown(const std::string& member) {
   Raise("Member \"" + member + "\" not supported by the scale driver");
@@ -140,12 +148,14 @@ const char* KindText(Kind kind) {
 }
 
 bool ToBool(const std::string& member, const Variant& v) {
-  if (v.type() != Variant::Type::kBool) RaiseType(member, Kind::kBool);
+  if (v.type() != Variant::Type::kBool)
+    RaiseType(member, Kind::kBool);
   return v.AsBool();
 }
 
 int32_t ToInt(const std::string& member, const Variant& v) {
-  if (v.type() == Variant::Type::kInt) return v.AsInt();
+  if (v.type() == Variant::Type::kInt)
+    return v.AsInt();
   if (v.type() == Variant::Type::kDouble) {
     double d = v.AsDouble();
     if (std::isfinite(d) && d == std::trunc(d) && d >= INT32_MIN && d <= INT32_MAX) {
@@ -166,14 +176,17 @@ double ToDouble(const std::string& member, const Variant& v, Kind kind = Kind::k
   } else {
     RaiseType(member, kind);
   }
-  if (!std::isfinite(d)) Raise(member + ": the value is not a finite number");
+  if (!std::isfinite(d))
+    Raise(member + ": the value is not a finite number");
   return d;
 }
 
 std::string ToText(const std::string& member, const Variant& v) {
-  if (v.type() != Variant::Type::kText) RaiseType(member, Kind::kText);
+  if (v.type() != Variant::Type::kText)
+    RaiseType(member, Kind::kText);
   std::string text = v.AsText();
-  if (!scale::IsValidUtf8(text)) Raise(member + ": the text is not valid UTF-8");
+  if (!scale::IsValidUtf8(text))
+    Raise(member + ": the text is not valid UTF-8");
   return text;
 }
 
@@ -229,7 +242,8 @@ ScaleDriverOptions ScaleDriverOptionsFromEnvironment() {
   if (!text.empty() && text.size() <= 5 &&
       text.find_first_not_of("0123456789") == std::string::npos) {
     int port = std::stoi(text);
-    if (port >= 1 && port <= 65535) options.Port = port;
+    if (port >= 1 && port <= 65535)
+      options.Port = port;
   }
   return options;
 }
@@ -247,32 +261,44 @@ void ScaleDriver::SetError(int32_t code, const std::string& message) {
 Variant ScaleDriver::GetProperty(const std::string& name) {
   Buffers& b = *b_;
   std::string_view rest;
-  if (EqualsNoCase(name, "IPAddress")) return Variant(b.ip);
-  if (EqualsNoCase(name, "LastError")) return Variant(b.lastError);
-  if (EqualsNoCase(name, "LastErrorMessage")) return Variant(b.lastErrorMessage);
-  if (EqualsNoCase(name, "SerialNumber")) return Variant(b.serial);
-  if (EqualsNoCase(name, "ScaleVersion")) return Variant(b.version);
-  if (EqualsNoCase(name, "Driver_EnableShowProgress")) return Variant(b.showProgress);
-  if (EqualsNoCase(name, "ClearAccountAfterUpload")) return Variant(b.clearAccount);
+  if (EqualsNoCase(name, "IPAddress"))
+    return Variant(b.ip);
+  if (EqualsNoCase(name, "LastError"))
+    return Variant(b.lastError);
+  if (EqualsNoCase(name, "LastErrorMessage"))
+    return Variant(b.lastErrorMessage);
+  if (EqualsNoCase(name, "SerialNumber"))
+    return Variant(b.serial);
+  if (EqualsNoCase(name, "ScaleVersion"))
+    return Variant(b.version);
+  if (EqualsNoCase(name, "Driver_EnableShowProgress"))
+    return Variant(b.showProgress);
+  if (EqualsNoCase(name, "ClearAccountAfterUpload"))
+    return Variant(b.clearAccount);
 
   if (StripPrefix(name, "PLU_", &rest)) {
     std::string_view field;
     if (StripSuffix(rest, "_Def", &field)) {
       const PluField* f = FindPluField(field);
-      if (f == nullptr || f->Type == Kind::kDate) RaiseUnknown(name);
-      if (f->Int == &PluRecord::Message) return Variant(kMessageDefault);
+      if (f == nullptr || f->Type == Kind::kDate)
+        RaiseUnknown(name);
+      if (f->Int == &PluRecord::Message)
+        return Variant(kMessageDefault);
       return PluFieldValue(*f, DefaultPlu());
     }
     const PluField* f = FindPluField(rest);
-    if (f == nullptr) RaiseUnknown(name);
-    if (b.plus.empty()) Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
+    if (f == nullptr)
+      RaiseUnknown(name);
+    if (b.plus.empty())
+      Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
     return PluFieldValue(*f, b.plus.back());
   }
 
   if (StripPrefix(name, "Message_", &rest)) {
     bool current = EqualsNoCase(rest, "CurrentNo");
     int line = MessageLineNumber(rest);
-    if (!current && line == 0) RaiseUnknown(name);
+    if (!current && line == 0)
+      RaiseUnknown(name);
     if (b.messages.empty()) {
       Raise(name + ": no message in the buffer (call AddMessageToBuffer first)");
     }
@@ -282,9 +308,11 @@ Variant ScaleDriver::GetProperty(const std::string& name) {
 
   if (StripPrefix(name, "Settings_", &rest)) {
     int key = scale::FindSettingKey(std::string(rest));
-    if (key < 0) RaiseUnknown(name);
+    if (key < 0)
+      RaiseUnknown(name);
     const scale::SettingValue& v = b.settings[key];
-    if (scale::SettingKeys()[key].Kind == scale::SettingKind::kText) return Variant(v.Text);
+    if (scale::SettingKeys()[key].Kind == scale::SettingKind::kText)
+      return Variant(v.Text);
     return Variant(v.Int);
   }
   RaiseUnknown(name);
@@ -317,8 +345,10 @@ void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
       Raise("Property \"" + name + "\" is read-only");
     }
     const PluField* f = FindPluField(rest);
-    if (f == nullptr) RaiseUnknown(name);
-    if (b.plus.empty()) Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
+    if (f == nullptr)
+      RaiseUnknown(name);
+    if (b.plus.empty())
+      Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
     PluRecord& r = b.plus.back();
     switch (f->Type) {
       case Kind::kInt:
@@ -340,7 +370,8 @@ void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
   if (StripPrefix(name, "Message_", &rest)) {
     bool current = EqualsNoCase(rest, "CurrentNo");
     int line = MessageLineNumber(rest);
-    if (!current && line == 0) RaiseUnknown(name);
+    if (!current && line == 0)
+      RaiseUnknown(name);
     if (b.messages.empty()) {
       Raise(name + ": no message in the buffer (call AddMessageToBuffer first)");
     }
@@ -355,7 +386,8 @@ void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
 
   if (StripPrefix(name, "Settings_", &rest)) {
     int key = scale::FindSettingKey(std::string(rest));
-    if (key < 0) RaiseUnknown(name);
+    if (key < 0)
+      RaiseUnknown(name);
     scale::SettingValue& v = b.settings[key];
     if (scale::SettingKeys()[key].Kind == scale::SettingKind::kInt) {
       v.Int = ToInt(name, value);
@@ -363,8 +395,10 @@ void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
     }
     std::string text = ToText(name, value);
     if (std::strcmp(scale::SettingKeys()[key].Name, "UserBarCode") == 0) {
-      if (!scale::IsUserBarCode(text)) Raise(name + ": 12 hexadecimal digits expected");
-      for (char& c : text) c = AsciiUpper(c);
+      if (!scale::IsUserBarCode(text))
+        Raise(name + ": 12 hexadecimal digits expected");
+      for (char& c : text)
+        c = AsciiUpper(c);
     }
     v.Text = std::move(text);
     return;
@@ -437,13 +471,16 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
       size_t distinct = 0;
       if (scale::DecodeSettings(body, &reported, &error)) {
         for (const scale::SettingChange& c : reported) {
-          if (!seen[c.Key]) ++distinct;
+          if (!seen[c.Key])
+            ++distinct;
           seen[c.Key] = true;
         }
-        if (distinct != seen.size()) error = "the scale did not report every setting";
+        if (distinct != seen.size())
+          error = "the scale did not report every setting";
       }
       if (error.empty()) {
-        for (const scale::SettingChange& c : reported) b.settings[c.Key] = c.Value;
+        for (const scale::SettingChange& c : reported)
+          b.settings[c.Key] = c.Value;
         b.settingsLoaded = true;
         b.settingsIp = b.ip;
       } else {
@@ -451,15 +488,16 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
         SetError(kErrProtocol, "Invalid settings reply from scale " + b.ip + ": " + error);
       }
     }
-    if (!b.settingsLoaded) b.settingsLoadError = b.lastErrorMessage;
+    if (!b.settingsLoaded)
+      b.settingsLoadError = b.lastErrorMessage;
   } else if (EqualsNoCase(name, "SetSettings")) {
     CheckArgCount(name, args, 0);
     if (!b.settingsLoaded || b.settingsIp != b.ip) {
-      std::string reason = b.settingsLoaded ? "they were read from " + b.settingsIp
-                                            : b.settingsLoadError;
+      std::string reason =
+          b.settingsLoaded ? "they were read from " + b.settingsIp : b.settingsLoadError;
       SetError(kErrSettingsNotLoaded, "Settings not sent to " + b.ip +
-                                          ": the scale's settings were not read first (" +
-                                          reason + ")");
+                                          ": the scale's settings were not read first (" + reason +
+                                          ")");
     } else {
       std::vector<scale::SettingChange> all(b.settings.size());
       for (size_t i = 0; i < all.size(); ++i) {
@@ -489,7 +527,8 @@ void ScaleDriver::SendFile(const std::string& member, const std::vector<Variant>
   int32_t fontNumber = 0;
   if (op == Op::kSetFont) {
     fontNumber = ToInt(member, args[1]);
-    if (fontNumber < 0) Raise(member + ": the font number must not be negative");
+    if (fontNumber < 0)
+      Raise(member + ": the font number must not be negative");
   }
   std::string bytes;
   if (!ReadFileToString(Utf8ToAnsi(path), &bytes)) {
@@ -503,7 +542,7 @@ void ScaleDriver::SendFile(const std::string& member, const std::vector<Variant>
 }
 
 bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs,
-                          std::string* body) {
+                           std::string* body) {
   const std::string& ip = b_->ip;
   const std::string where = ip + ":" + std::to_string(options_.Port);
   if (payload.size() > scale::kMaxPayloadSize) {

@@ -106,8 +106,7 @@ class ScaleDriver : public AutomationObject {
 
   // One request/response exchange with the scale at IPAddress. Sets
   // LastError; returns true and the reply body on success.
-  bool Exchange(scale::Op op, const std::string& payload, int replyTimeoutMs,
-                std::string* body);
+  bool Exchange(scale::Op op, const std::string& payload, int replyTimeoutMs, std::string* body);
   void SetError(int32_t code, const std::string& message);
   void SendFile(const std::string& member, const std::vector<Variant>& args, scale::Op op);
 

@@ -13,7 +13,7 @@ namespace {
 constexpr int64_t kMillisPerDay = 86400000;
 
 // Days from 1 January 1970 to the given civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int m, int d) {
+constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const int64_t yoe = y - era * 400;
@@ -37,7 +37,8 @@ void CivilFromDays(int64_t z, int* year, int* month, int* day) {
 }
 
 // 30 December 1899 counted from 1 January 1970.
-const int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
+constexpr int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
+static_assert(kEpochOffset == -25569);
 
 bool IsLeapYear(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;

@@ -83,7 +83,9 @@ std::string SysFolderOf(const std::string& sysPath) {
 int CreateSiblingTemp(const std::string& sysTarget, mode_t mode, std::string* sysTemp) {
   const size_t slash = sysTarget.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : sysTarget.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? sysTarget : sysTarget.substr(slash + 1);
+  // Short enough that the temporary name stays within the system's limit.
+  const std::string name =
+      (slash == std::string::npos ? sysTarget : sysTarget.substr(slash + 1)).substr(0, 200);
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof(suffix), ".%08X.tmp", RandomNumber());
@@ -98,14 +100,15 @@ int CreateSiblingTemp(const std::string& sysTarget, mode_t mode, std::string* sy
 }
 
 // Fills a new temporary file beside `sysTarget` through `write`, flushes
-// it to disk and renames it over the target.
+// it to disk and renames it over the target. The file gets the permission
+// bits `mode`, exactly when `exactMode`, else narrowed by the umask.
 template <typename Writer>
-bool ReplaceWith(const std::string& sysTarget, mode_t mode, Writer write) {
+bool ReplaceWith(const std::string& sysTarget, mode_t mode, bool exactMode, Writer write) {
   std::string sysTemp;
   int fd = CreateSiblingTemp(sysTarget, mode, &sysTemp);
   if (fd < 0)
     return false;
-  bool ok = write(fd) && ::fsync(fd) == 0;
+  bool ok = (!exactMode || ::fchmod(fd, mode) == 0) && write(fd) && ::fsync(fd) == 0;
   if (ok) {
     ok = ::close(fd) == 0;
   } else {
@@ -122,14 +125,15 @@ bool ReplaceWith(const std::string& sysTarget, mode_t mode, Writer write) {
   return true;
 }
 
-// The permission bits a replacement of `sysTarget` gets: those of the file
-// it replaces, or the usual ones (narrowed by the umask) for a new file.
-mode_t ReplacementMode(const std::string& sysTarget) {
+// The permission bits of the file that a replacement of `sysTarget`
+// replaces; false when there is none.
+bool ExistingMode(const std::string& sysTarget, mode_t* mode) {
   ErrnoKeeper keep;
   struct stat st;
-  if (::stat(sysTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    return st.st_mode & 07777;
-  return 0666;
+  if (::stat(sysTarget.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  *mode = st.st_mode & 0777;
+  return true;
 }
 
 bool ReadFd(int fd, std::string* contents) {
@@ -269,7 +273,7 @@ bool CopyFileReplace(const std::string& source, const std::string& target) {
     errno = EISDIR;
     return false;
   }
-  const bool ok = ReplaceWith(Sys(target), st.st_mode & 07777, [in](int out) {
+  const bool ok = ReplaceWith(Sys(target), st.st_mode & 0777, true, [in](int out) {
     char buf[65536];
     for (;;) {
       ssize_t n = ::read(in, buf, sizeof(buf));
@@ -296,7 +300,9 @@ bool ReadFileToString(const std::string& path, std::string* contents) {
 
 bool WriteFileAtomic(const std::string& path, const std::string& contents) {
   const std::string sys = Sys(path);
-  return ReplaceWith(sys, ReplacementMode(sys), [&contents](int fd) {
+  mode_t mode = 0666;
+  const bool replacing = ExistingMode(sys, &mode);
+  return ReplaceWith(sys, mode, replacing, [&contents](int fd) {
     return WriteAll(fd, contents.data(), contents.size());
   });
 }
@@ -336,7 +342,6 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
     return entries;
   const bool all = mask == "*" || mask == "*.*";
   const int dirFd = ::dirfd(dir);
-  errno = 0;
   while (const dirent* e = ::readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
       continue;

@@ -201,6 +201,16 @@ bool TryImportStrToInt(std::string_view text, int32_t* value) {
   return true;
 }
 
+double ImportStrToFloat(const std::string& text, double fallback) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos)
+    return fallback;
+  const size_t last = text.find_last_not_of(' ');
+  if (first == 0 && last + 1 == text.size())
+    return StrToFloatDef2(text, fallback);
+  return StrToFloatDef2(text.substr(first, last - first + 1), fallback);
+}
+
 char ImportFieldSeparator(const std::string& importSimpleSeparator) {
   return importSimpleSeparator.empty() ? ',' : importSimpleSeparator.front();
 }
@@ -409,7 +419,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   };
   auto readFloat = [&](int index, double* member) {
     if (const std::string* t = text(index))
-      *member = StrToFloatDef2(*t, *member);
+      *member = ImportStrToFloat(*t, *member);
   };
 
   readInt(kFieldNumber, &plu.Number);
@@ -487,7 +497,7 @@ void PLULineParser::SetPLUDefaults() {
     double value = driver_.GetProperty(property).AsDouble();
     const std::string& defVal = config[index].DefVal;
     if (!defVal.empty())
-      value = StrToFloatDef2(defVal, value);
+      value = ImportStrToFloat(defVal, value);
     return value;
   };
 

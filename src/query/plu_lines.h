@@ -59,6 +59,12 @@ void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields
 // *value untouched).
 bool TryImportStrToInt(std::string_view text, int32_t* value);
 
+// The decimal conversion of import fields: the number written with the
+// system decimal separator, or failing that with every "." read as ","
+// (so "2.5" reads on both kinds of system); blanks around the number are
+// ignored. `fallback` when neither converts.
+double ImportStrToFloat(const std::string& text, double fallback);
+
 // The field separator of delimited files: the first character of the
 // ImportSimpleSeparator setting, "," when the setting is empty.
 char ImportFieldSeparator(const std::string& importSimpleSeparator);

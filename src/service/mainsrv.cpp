@@ -94,6 +94,20 @@ void TMainTarvoService::ServiceDestroy() {
   if (!log_) return;
   LogWrite("ServiceDestroy: Start destroing.", 3);
   LogWrite("ServiceDestroy: Delete internal objects.", 1);
+  if (!QueryThreads.empty()) {
+    // The system is going down and the workers were never stopped: a running
+    // thread object is not destroyed. They are told to end and left, with
+    // the settings they read, to the end of the process, which follows at
+    // once. Their log lines no longer reach the log: the main thread's
+    // hand-off is closed by now.
+    for (auto& worker : QueryThreads) {
+      worker->Terminate();
+      worker.release();
+    }
+    QueryThreads.clear();
+    pool_shared_.release();
+    settings_.release();
+  }
   // The settings record refers to the log, so it goes first; the live-log
   // list goes last, after the log, whose closing lines still reach it.
   settings_.reset();
@@ -303,13 +317,37 @@ void TMainTarvoService::CreateQueryThreads() {
     LogWrite("IntFunction: Errors in config. Threads not created.", 5);
     return;
   }
-  // The workers that carry the queue to the scales join the pool here.
+  pool_shared_ = std::make_unique<WorkerPoolShared>();
+  ScaleWorkContext work;
+  work.Settings = settings_.get();
+  work.Registry = context_.registry;
+  work.MainQueue = context_.mainQueue;
+  work.clock = &clock_;
+  work.Shared = pool_shared_.get();
+  for (int32_t i = 1; i <= values.SendThreadsCount; ++i) {
+    auto worker = std::make_unique<TWorkQueryFilesThread>(work);
+    worker->OnLog = [this](TScaleWorkThread*, const std::string& text, int level) {
+      LogWrite(text, level);
+    };
+    QueryThreads.push_back(std::move(worker));
+    QueryThreads.back()->Start();
+    LogWrite("IntFunction: Create thread " + std::to_string(QueryThreads.back()->Handle()), 0);
+  }
 }
 
 void TMainTarvoService::DeleteQueryThreads() {
-  if (query_thread_count_ == 0) return;
+  if (QueryThreads.empty()) return;
   LogWrite("IntFunction: Deleting threads.", 0);
-  query_thread_count_ = 0;
+  // Every worker is told first, so that those waiting for a retry end
+  // together; each then finishes the transfer it is in.
+  for (auto& worker : QueryThreads) worker->Terminate();
+  for (auto& worker : QueryThreads) {
+    LogWrite("IntFunction: Delete thread " + std::to_string(worker->Handle()) + ".", 0);
+    worker->WaitFor();
+    worker.reset();
+  }
+  QueryThreads.clear();
+  pool_shared_.reset();
 }
 
 void TMainTarvoService::DeleteQueryFiles(const std::string& extension) {

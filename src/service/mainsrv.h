@@ -18,6 +18,7 @@
 #include "platform/datetime.h"
 #include "platform/handoff.h"
 #include "platform/service_control.h"
+#include "query/workqueryfilesthread.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
@@ -85,7 +86,7 @@ class TMainTarvoService : public LogSink {
   TSystemLog& SystemLog() { return *log_; }
   LogClients& LogClientList() { return *LogClients_; }
   const ServiceContext& Context() const { return context_; }
-  size_t QueryThreadCount() const { return query_thread_count_; }
+  size_t QueryThreadCount() const { return QueryThreads.size(); }
 
   // Control flags: set by any thread, read and cleared by the loop.
   std::atomic<bool> TerminateLoop{false};
@@ -123,7 +124,11 @@ class TMainTarvoService : public LogSink {
   std::unique_ptr<TSystemLog> log_;
   std::unique_ptr<LogClients> LogClients_;
   std::unique_ptr<MServiceSettings> settings_;
-  size_t query_thread_count_ = 0;
+
+  // The worker pool, in creation order, and what its workers share. Written
+  // by the service thread only.
+  std::vector<std::unique_ptr<TWorkQueryFilesThread>> QueryThreads;
+  std::unique_ptr<WorkerPoolShared> pool_shared_;
 
   bool terminated_ = false;
   bool shutdown_seen_ = false;

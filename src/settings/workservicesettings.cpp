@@ -197,7 +197,7 @@ void MServiceSettings::LoadSettingsLocked() {
 
   // A folder setting is never left empty: an empty folder would mean the
   // working directory or the file-system root.
-  const std::string journals_default = program_folder_ + kPathDelim + "Log";
+  const std::string journals_default = DefaultJournalsPath();
   JournalsPath = ReadSettingValue("JournalsPath", journals_default);
   if (JournalsPath.empty())
     JournalsPath = journals_default;
@@ -224,13 +224,13 @@ void MServiceSettings::LoadSettingsLocked() {
 
   // An empty query folder falls back to the default query folder, never to
   // the import folder: commands written there would be imported again.
-  const std::string query_default = program_folder_ + kPathDelim + "Query";
+  const std::string query_default = DefaultQueryPath();
   QueryPath = ReadSettingValue("QueryPath", query_default);
   if (QueryPath.empty())
     QueryPath = query_default;
   ForceDirectories(QueryPath);
 
-  const std::string import_default = program_folder_ + kPathDelim + "Import";
+  const std::string import_default = DefaultImportPath();
   ImportPath = ReadSettingValue("ImportPath", import_default);
   log_.WriteEvent("Create import path (" + ImportPath + ").", 0);
   if (!ForceDirectories(ImportPath)) {

@@ -19,6 +19,7 @@
 #include "common/textnames.h"
 #include "log/logoperations.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace tarvo {
 
@@ -86,6 +87,14 @@ class MServiceSettings : public MSettingsValues {
 
   // The executable's folder with its trailing delimiter.
   const std::string& ProgramFolder() const { return program_folder_; }
+
+  // The default folders: program folder + "/Query", "/Import", "/Log". A
+  // folder setting that is empty when used (a load that stopped early leaves
+  // the empty construction value) is replaced by its default, never used as
+  // a folder. No lock needed.
+  std::string DefaultQueryPath() const { return program_folder_ + kPathDelim + "Query"; }
+  std::string DefaultImportPath() const { return program_folder_ + kPathDelim + "Import"; }
+  std::string DefaultJournalsPath() const { return program_folder_ + kPathDelim + "Log"; }
 
   // Reads "GlobalSettings" into the record and GlobalSettingsList, applies
   // the log file name, MinLevel and slRewrite to the log, creates the

@@ -15,21 +15,24 @@ namespace {
 
 using testing::ChildProcess;
 
-std::string EmulatorPath() { return std::string(TARVO_BIN_DIR) + "/tarvo-scale-emu"; }
+std::string EmulatorPath() {
+  return std::string(TARVO_BIN_DIR) + "/tarvo-scale-emu";
+}
 
 // The port of the first "listening on IP:PORT" line; 0 when there is none.
 int ListeningPort(const std::string& output, const std::string& ip) {
   std::string prefix = "listening on " + ip + ":";
   size_t at = output.find(prefix);
-  if (at == std::string::npos) return 0;
+  if (at == std::string::npos)
+    return 0;
   return std::atoi(output.c_str() + at + prefix.size());
 }
 
 TEST(ScaleEmuProgramTest, ServesEveryAddressAndEndsCleanlyOnSigterm) {
   testing::TempDir dir;
   ChildProcess emu(EmulatorPath(),
-                   {"--state", dir.File("state"), "--port", "0", "--serial", "S-77",
-                    "127.0.0.121", "127.0.0.122"},
+                   {"--state", dir.File("state"), "--port", "0", "--serial", "S-77", "127.0.0.121",
+                    "127.0.0.122"},
                    dir.path());
   ASSERT_TRUE(emu.WaitForStdout("listening on 127.0.0.122:", 10000)) << emu.Stderr();
   const std::string out = emu.Stdout();
@@ -77,13 +80,12 @@ TEST(ScaleEmuProgramTest, EndsOnSigintToo) {
 TEST(ScaleEmuProgramTest, BadUsageAndUnusableAddressesEndWithAnError) {
   testing::TempDir dir;
   std::string output;
-  EXPECT_EQ(testing::RunToEnd(EmulatorPath(), {"127.0.0.124"}, dir.path(), {}, 10000, &output),
-            2);
+  EXPECT_EQ(testing::RunToEnd(EmulatorPath(), {"127.0.0.124"}, dir.path(), {}, 10000, &output), 2);
   EXPECT_NE(output.find("--state"), std::string::npos) << output;
-  EXPECT_EQ(testing::RunToEnd(EmulatorPath(), {"--state", dir.File("s"), "--port", "0",
-                                               "192.0.2.1"},
-                              dir.path(), {}, 10000, &output),
-            1);
+  EXPECT_EQ(
+      testing::RunToEnd(EmulatorPath(), {"--state", dir.File("s"), "--port", "0", "192.0.2.1"},
+                        dir.path(), {}, 10000, &output),
+      1);
   EXPECT_NE(output.find("192.0.2.1"), std::string::npos) << output;
 }
 

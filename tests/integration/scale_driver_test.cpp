@@ -25,7 +25,8 @@ class ScaleDriverTest : public ::testing::Test {
     options.StateDir = dir_.path() + "/state";
     options.Addresses = {kScale, kOtherScale};
     options.Port = 0;
-    if (options.Serial.empty()) options.Serial = "SN-0042";
+    if (options.Serial.empty())
+      options.Serial = "SN-0042";
     emulator_ = std::make_unique<emu::ScaleEmulator>(options);
     std::string error;
     ASSERT_TRUE(emulator_->Start(&error)) << error;
@@ -148,7 +149,7 @@ TEST_F(ScaleDriverTest, ABufferOfPlusAndMessagesReachesTheScaleWithEveryField) {
   d->Invoke("AddMessageToBuffer");
   d->SetProperty("Message_CurrentNo", 1);
   for (int k = 1; k <= 16; ++k) {
-    d->SetProperty("Message_Line" + std::to_string(k), k == 1    ? std::string("Состав: свинина")
+    d->SetProperty("Message_Line" + std::to_string(k), k == 1 ? std::string("Состав: свинина")
                                                        : k == 16 ? std::string("end\\line")
                                                                  : std::string());
   }
@@ -159,9 +160,10 @@ TEST_F(ScaleDriverTest, ABufferOfPlusAndMessagesReachesTheScaleWithEveryField) {
   std::vector<std::string> plus = Rows("plus.tsv");
   ASSERT_EQ(plus.size(), 2u);
   EXPECT_EQ(plus[0], "7\tBread\t0\t0\t3\t4\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0");
-  EXPECT_EQ(plus[1],
-            "1501\tКолбаса \"Докторская\"\\tвес\t22015\t7\t512.9\t4\t2\t0.015\t-1\t3\t5\t1\t1\t250\t4"
-            "\t2024-05-17\t2.5");
+  EXPECT_EQ(
+      plus[1],
+      "1501\tКолбаса \"Докторская\"\\tвес\t22015\t7\t512.9\t4\t2\t0.015\t-1\t3\t5\t1\t1\t250\t4"
+      "\t2024-05-17\t2.5");
   std::vector<std::string> messages = Rows("messages.tsv");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "1\tСостав: свинина" + std::string(15, '\t') + "end\\\\line");
@@ -286,7 +288,8 @@ TEST_F(ScaleDriverTest, HotKeysGoAsAWholeTable) {
 TEST_F(ScaleDriverTest, LabelFontAndLogoFilesArriveByteForByte) {
   StartEmulator();
   std::string label(200000, '\0');
-  for (size_t i = 0; i < label.size(); ++i) label[i] = static_cast<char>(i % 251);
+  for (size_t i = 0; i < label.size(); ++i)
+    label[i] = static_cast<char>(i % 251);
   dir_.Write("in/Этикетка.scr", label);
   dir_.Write("in/font.fnt", "FONTDATA");
   dir_.Write("in/logo.bmp", "BM\x01\x02");
@@ -431,8 +434,7 @@ TEST_F(ScaleDriverTest, MisuseRaisesAnErrorNamingTheMember) {
       {[](AutomationObject& o) { o.SetProperty("PLU_Number", 1); }, "PLU_Number"},
       {[](AutomationObject& o) { o.SetProperty("Message_Line1", ""); }, "Message_Line1"},
       {[](AutomationObject& o) { o.GetProperty("Message_Line17"); }, "Message_Line17"},
-      {[](AutomationObject& o) { o.SetProperty("Settings_PrintTime", "1"); },
-       "Settings_PrintTime"},
+      {[](AutomationObject& o) { o.SetProperty("Settings_PrintTime", "1"); }, "Settings_PrintTime"},
       {[](AutomationObject& o) { o.SetProperty("Settings_SystemPassword", 1234); },
        "Settings_SystemPassword"},
       {[](AutomationObject& o) { o.SetProperty("Settings_UserBarCode", "35"); },
@@ -441,12 +443,18 @@ TEST_F(ScaleDriverTest, MisuseRaisesAnErrorNamingTheMember) {
       {[](AutomationObject& o) { o.SetProperty("IPAddress", 127); }, "IPAddress"},
       {[](AutomationObject& o) { o.SetProperty("ClearAccountAfterUpload", 1); },
        "ClearAccountAfterUpload"},
-      {[](AutomationObject& o) { o.Invoke("SetHotKeyValue", {Variant(0), Variant(1)}); },
+      {[](AutomationObject& o) {
+         o.Invoke("SetHotKeyValue", {Variant(0), Variant(1)});
+       },
        "SetHotKeyValue"},
-      {[](AutomationObject& o) { o.Invoke("SetHotKeyValue", {Variant(225), Variant(1)}); },
+      {[](AutomationObject& o) {
+         o.Invoke("SetHotKeyValue", {Variant(225), Variant(1)});
+       },
        "SetHotKeyValue"},
       {[](AutomationObject& o) { o.Invoke("SetHotKeyValue", {Variant(1)}); }, "SetHotKeyValue"},
-      {[](AutomationObject& o) { o.Invoke("SetFontFile", {Variant("f"), Variant(-1)}); },
+      {[](AutomationObject& o) {
+         o.Invoke("SetFontFile", {Variant("f"), Variant(-1)});
+       },
        "SetFontFile"},
       {[](AutomationObject& o) { o.Invoke("SetLabelFile", {Variant(5)}); }, "SetLabelFile"},
       {[](AutomationObject& o) { o.Invoke("SetAllPLU", {Variant(5)}); }, "SetAllPLU"},
@@ -468,8 +476,7 @@ TEST_F(ScaleDriverTest, MisuseRaisesAnErrorNamingTheMember) {
       {[](AutomationObject& o) { o.SetProperty("PLU_Number", 1.5); }, "PLU_Number"},
       {[](AutomationObject& o) { o.SetProperty("PLU_Price", "1.5"); }, "PLU_Price"},
       {[](AutomationObject& o) { o.SetProperty("PLU_Name", 5); }, "PLU_Name"},
-      {[](AutomationObject& o) { o.SetProperty("PLU_Name", std::string("\xCF\xF0")); },
-       "PLU_Name"},
+      {[](AutomationObject& o) { o.SetProperty("PLU_Name", std::string("\xCF\xF0")); }, "PLU_Name"},
       {[](AutomationObject& o) { o.SetProperty("PLU_ProductionDate", "2024-01-01"); },
        "PLU_ProductionDate"},
       {[](AutomationObject& o) { o.SetProperty("Message_CurrentNo", Variant()); },

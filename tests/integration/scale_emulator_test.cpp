@@ -41,7 +41,8 @@ class ScaleEmulatorTest : public ::testing::Test {
     std::string error;
     auto c = TcpConnect(kScale, emulator_->Port(), 2000, &error);
     EXPECT_NE(c, nullptr) << error;
-    if (c) c->SetTimeoutMillis(5000);
+    if (c)
+      c->SetTimeoutMillis(5000);
     return c;
   }
 
@@ -51,10 +52,13 @@ class ScaleEmulatorTest : public ::testing::Test {
                         uint8_t* replyType = nullptr) {
     scale::Reply reply;
     reply.Code = -1;
-    if (!scale::WriteFrame(c, type, payload)) return reply;
+    if (!scale::WriteFrame(c, type, payload))
+      return reply;
     scale::Frame frame;
-    if (scale::ReadFrame(c, &frame) != scale::ReadStatus::kOk) return reply;
-    if (replyType != nullptr) *replyType = frame.header.type;
+    if (scale::ReadFrame(c, &frame) != scale::ReadStatus::kOk)
+      return reply;
+    if (replyType != nullptr)
+      *replyType = frame.header.type;
     std::string error;
     scale::DecodeReply(frame.payload, &reply, &error);
     return reply;
@@ -175,7 +179,8 @@ TEST_F(ScaleEmulatorTest, SurvivesAFuzzOfRandomFramesAndStillServes) {
   auto byte = [&] { return static_cast<char>(random() & 0xFF); };
   auto bytes = [&](size_t n) {
     std::string s(n, '\0');
-    for (char& ch : s) ch = byte();
+    for (char& ch : s)
+      ch = byte();
     return s;
   };
   for (int round = 0; round < 300; ++round) {
@@ -185,7 +190,7 @@ TEST_F(ScaleEmulatorTest, SurvivesAFuzzOfRandomFramesAndStillServes) {
     std::string out;
     switch (round % 6) {
       case 0:  // noise
-        out = bytes(1 + random() % 64);
+        out = bytes(scale::kHeaderSize + random() % 64);
         break;
       case 1: {  // a valid header, a random type and a random payload
         out = scale::BuildFrame(static_cast<uint8_t>(random() % 16), bytes(random() % 300));
@@ -193,7 +198,8 @@ TEST_F(ScaleEmulatorTest, SurvivesAFuzzOfRandomFramesAndStillServes) {
       }
       case 2: {  // a known request with a damaged payload
         std::string payload = round % 12 == 2 ? OnePlu(1 + round) : scale::EncodeHotKeys({});
-        for (int flips = 0; flips < 3; ++flips) payload[random() % payload.size()] = byte();
+        for (int flips = 0; flips < 3; ++flips)
+          payload[random() % payload.size()] = byte();
         out = scale::BuildFrame(static_cast<uint8_t>(round % 12 == 2 ? 3 : 7), payload);
         break;
       }
@@ -319,10 +325,10 @@ TEST_F(ScaleEmulatorTest, StopEndsAPendingDelayedAnswer) {
 TEST(EmulatorArgsTest, ParsesTheCommandLine) {
   EmulatorOptions o;
   std::string error;
-  ASSERT_TRUE(ParseEmulatorArgs({"--state", "/tmp/s", "--port", "6000", "--serial", "S1",
-                                 "--scale-version", "V", "--error-after", "3", "--error-code",
-                                 "9", "--delay-ms", "50", "127.0.0.5", "127.0.0.6"},
-                                5001, &o, &error))
+  ASSERT_TRUE(ParseEmulatorArgs(
+      {"--state", "/tmp/s", "--port", "6000", "--serial", "S1", "--scale-version", "V",
+       "--error-after", "3", "--error-code", "9", "--delay-ms", "50", "127.0.0.5", "127.0.0.6"},
+      5001, &o, &error))
       << error;
   EXPECT_EQ(o.StateDir, "/tmp/s");
   EXPECT_EQ(o.Port, 6000);
@@ -341,12 +347,10 @@ TEST(EmulatorArgsTest, ParsesTheCommandLine) {
   EXPECT_FALSE(ParseEmulatorArgs({"--state", "d"}, 5001, &o, &error));
   EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--port", "70000", "ip"}, 5001, &o, &error));
   EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--error-after", "1", "ip"}, 5001, &o, &error));
-  EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--error-after", "1", "--error-code", "0",
-                                  "ip"},
+  EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--error-after", "1", "--error-code", "0", "ip"},
                                  5001, &o, &error));
-  EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--error-after", "1", "--error-code", "1000",
-                                  "ip"},
-                                 5001, &o, &error));
+  EXPECT_FALSE(ParseEmulatorArgs(
+      {"--state", "d", "--error-after", "1", "--error-code", "1000", "ip"}, 5001, &o, &error));
   EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "--delay", "1", "ip"}, 5001, &o, &error));
   EXPECT_FALSE(ParseEmulatorArgs({"--state", "d", "ip", "--port"}, 5001, &o, &error));
 }

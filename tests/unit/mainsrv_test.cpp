@@ -31,10 +31,17 @@ using testing::TempDir;
 class ServiceFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The main thread's part: worker log lines are handed to it.
+    server_ = std::thread([this] { queue_.Serve(); });
     driver_ = std::make_shared<FakeAutomationLog>();
     registry_.RegisterBuiltin("FakeDriver", [this] {
       return std::make_unique<FakeAutomationObject>(driver_);
     });
+  }
+
+  void TearDown() override {
+    queue_.Close();
+    server_.join();
   }
 
   std::unique_ptr<TMainTarvoService> MakeService(std::vector<std::string> args = {}) {
@@ -82,6 +89,7 @@ class ServiceFixture : public ::testing::Test {
   TempDir dir_;
   AutomationRegistry registry_;
   MainThreadQueue queue_;
+  std::thread server_;
   std::shared_ptr<FakeAutomationLog> driver_;
   std::mutex mu_;
   std::deque<ControlRequest> requests_;
@@ -236,6 +244,52 @@ TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {
   ASSERT_NE(disabled, std::string::npos);
   EXPECT_EQ(log.substr(log.size() - rule.size() - 2), rule + "\r\n")
       << "nothing reaches the file after the closing rule";
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(ServiceFixture, WorkerPoolFollowsSendThreadsCountAcrossAReload) {
+  WithDriver();
+  const std::string fields = "[FieldsConfig]\r\nFieldNumber_Pos=1\r\nFieldName_Pos=2\r\n";
+  dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
+                                       "SendThreadsCount=5\r\n[ListScales]\r\n"
+                                       "Scale1=127.0.0.61\r\n" + fields);
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(service->QueryThreadCount(), 5u);
+  EXPECT_EQ(Count(LogText(), "IntFunction: Create thread "), 5u);
+
+  // What the command server's reload does before it raises the request.
+  dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
+                                       "SendThreadsCount=2\r\n[ListScales]\r\n"
+                                       "Scale1=127.0.0.61\r\n" + fields);
+  service->ServiceSettings().LoadSettings();
+  service->ReloadSettingsRequested = true;
+  Request(ControlRequest::kStop);
+  service->ServiceExecute();
+  EXPECT_TRUE(service->Terminated());
+  EXPECT_EQ(service->QueryThreadCount(), 0u);
+  const std::string log = LogText();
+  EXPECT_EQ(Count(log, "IntFunction: Delete thread "), 5u + 2u);
+  EXPECT_EQ(Count(log, "IntFunction: Create thread "), 5u + 2u);
+  EXPECT_EQ(Count(log, "): Started."), 7u) << "every worker announces itself";
+}
+
+TEST_F(ServiceFixture, FieldConfigErrorLeavesThePoolEmpty) {
+  WithDriver();
+  VerboseLog();
+  auto service = MakeService();
+  bool started = false;
+  service->ServiceStart(&started);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(service->QueryThreadCount(), 0u);
+  EXPECT_THAT(LogText(), HasSubstr("IntFunction: Errors in config. Threads not created."));
 }
 
 TEST_F(ServiceFixture, StaleLockFilesAreDeletedAtStart) {

@@ -75,10 +75,21 @@ TEST(FilesTest, AtomicWriteLeavesNoTemporaryFileAndKeepsPermissions) {
   ::chmod(path.c_str(), 0640);
   ASSERT_TRUE(WriteFileAtomic(path, "new contents"));
   EXPECT_EQ(dir.Read("settings.ini"), "new contents");
-  EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{"settings.ini"});
   struct stat st;
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{"settings.ini"});
+  const mode_t oldMask = ::umask(022);
+  ::chmod(path.c_str(), 0666);
+  const bool again = WriteFileAtomic(path, "again");
+  ::umask(oldMask);
+  ASSERT_TRUE(again);
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u) << "the umask does not narrow a replaced file";
+  // A name near the system's limit still gets a temporary sibling.
+  const std::string longName(250, 'n');
+  EXPECT_TRUE(WriteFileAtomic(dir.File(longName), "long"));
+  EXPECT_EQ(dir.Read(longName), "long");
   // A missing folder fails and creates nothing.
   EXPECT_FALSE(WriteFileAtomic(dir.File("no/such/file"), "x"));
   EXPECT_FALSE(DirectoryExists(dir.File("no")));
@@ -109,8 +120,12 @@ TEST(FilesTest, CopyReplacesTheTarget) {
   ASSERT_TRUE(CopyFileReplace(dir.File("src.dat"), dir.File("dst.dat")));
   EXPECT_EQ(dir.Read("dst.dat"), "new data");
   EXPECT_EQ(dir.Read("src.dat"), "new data");
+  ::chmod(dir.File("src.dat").c_str(), 0600);
   ASSERT_TRUE(CopyFileReplace(dir.File("src.dat"), dir.File("fresh.dat")));
   EXPECT_EQ(dir.Read("fresh.dat"), "new data");
+  struct stat st;
+  ASSERT_EQ(::stat(dir.File("fresh.dat").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_FALSE(CopyFileReplace(dir.File("missing.dat"), dir.File("dst.dat")));
   EXPECT_EQ(dir.Read("dst.dat"), "new data");
   // A folder is not a source, and a failed copy leaves no temporary file.

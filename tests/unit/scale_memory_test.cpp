@@ -65,11 +65,12 @@ TEST(MirrorFilesTest, PlusTableHasTheHeaderAndOneRowPerPluAscending) {
   b.Name = "B";
   plus[a.Number] = a;
   plus[b.Number] = b;
-  EXPECT_EQ(FormatPlus(plus), std::string(kPlusHeader) +
-                                  "\n"
-                                  "3\tB\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0\n"
-                                  "20\tХлеб\\t\"белый\"\t0\t0\t12.5\t4\t0\t0.105\t-1\t0\t0\t2\t0\t3\t0\t"
-                                  "2023-12-31\t1.5\n");
+  EXPECT_EQ(FormatPlus(plus),
+            std::string(kPlusHeader) +
+                "\n"
+                "3\tB\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0\n"
+                "20\tХлеб\\t\"белый\"\t0\t0\t12.5\t4\t0\t0.105\t-1\t0\t0\t2\t0\t3\t0\t"
+                "2023-12-31\t1.5\n");
   std::map<int32_t, PluRecord> back;
   std::string error;
   ASSERT_TRUE(ParsePlus(FormatPlus(plus), &back, &error)) << error;
@@ -144,8 +145,8 @@ TEST(MirrorFilesTest, ParsersRefuseWhatTheFormattersNeverWrite) {
   EXPECT_FALSE(ParsePlus("", &plus, &error));
   EXPECT_FALSE(ParsePlus("Number\n", &plus, &error));
   EXPECT_FALSE(ParsePlus(header + "1\tA\n", &plus, &error));
-  EXPECT_FALSE(ParsePlus(header + "1\tA\t0\t0\t1,5\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0\n", &plus,
-                         &error));
+  EXPECT_FALSE(
+      ParsePlus(header + "1\tA\t0\t0\t1,5\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0\n", &plus, &error));
   EXPECT_FALSE(ParsePlus(header + "1\tA\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t2023-02-30\t0\n",
                          &plus, &error));
   const std::string row = "5\tA\t0\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\t0\n";

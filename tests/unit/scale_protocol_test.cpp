@@ -52,7 +52,8 @@ std::string Header(const char magic[4], uint8_t version, uint8_t type, uint16_t 
   h += static_cast<char>(type);
   h += static_cast<char>(reserved >> 8);
   h += static_cast<char>(reserved);
-  for (int shift = 24; shift >= 0; shift -= 8) h += static_cast<char>(length >> shift);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    h += static_cast<char>(length >> shift);
   return h;
 }
 
@@ -229,7 +230,8 @@ TEST(RecordsTest, PlusDecodeRefusesDamage) {
 TEST(RecordsTest, MessagesRoundTripAllSixteenLines) {
   MessageRecord m;
   m.No = 3;
-  for (int k = 0; k < kMessageLines; ++k) m.Lines[k] = "line " + std::to_string(k + 1);
+  for (int k = 0; k < kMessageLines; ++k)
+    m.Lines[k] = "line " + std::to_string(k + 1);
   m.Lines[15] = "";
   std::vector<MessageRecord> out;
   std::string error;
@@ -318,7 +320,8 @@ TEST(OtherMessagesTest, HotKeysFontsFilesRepliesAndInfoRoundTrip) {
   EXPECT_EQ(gotKeys, keys);
   PayloadWriter fewKeys;
   fewKeys.PutU16(3);
-  for (int i = 0; i < 3; ++i) fewKeys.PutI32(i);
+  for (int i = 0; i < 3; ++i)
+    fewKeys.PutI32(i);
   EXPECT_FALSE(DecodeHotKeys(fewKeys.Take(), &gotKeys, &error));
 
   std::string bytes(70000, '\0');

@@ -65,6 +65,9 @@ TEST_F(SettingsTest, ConstructionValues) {
   EXPECT_EQ(0, v.SendThreadsCount);
   EXPECT_EQ("", v.QueryPath);
   EXPECT_EQ(Prog(), settings_.ProgramFolder());
+  EXPECT_EQ(Prog() + "/Query", settings_.DefaultQueryPath());  // the doubled delimiter is kept
+  EXPECT_EQ(Prog() + "/Import", settings_.DefaultImportPath());
+  EXPECT_EQ(Prog() + "/Log", settings_.DefaultJournalsPath());
 }
 
 TEST_F(SettingsTest, MissingFileGivesDefaultsAndIsRewrittenWithAll18KeysSorted) {

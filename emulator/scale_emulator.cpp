@@ -226,15 +226,6 @@ void ScaleEmulator::Serve(Scale& s, TcpConnection& connection) {
     connection.Close();
 }
 
-std::string ScaleEmulator::Handle(const std::string& address, uint8_t type,
-                                  const std::string& payload) {
-  for (auto& s : scales_) {
-    if (s->address == address)
-      return scale::EncodeReply(Apply(*s, type, payload));
-  }
-  return scale::EncodeReply(Error(scale::kResultInvalidData, "no scale at " + address));
-}
-
 Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
   std::lock_guard<std::mutex> lock(s.mu);
   Reply reply = [&]() -> Reply {

@@ -68,11 +68,6 @@ class ScaleEmulator {
   int Port() const { return port_; }
   const EmulatorOptions& options() const { return options_; }
 
-  // Serves one request for the scale at `address` as if it had arrived on
-  // the network: `type` and `payload` of the request frame; returns the
-  // reply payload. Exposed for tests.
-  std::string Handle(const std::string& address, uint8_t type, const std::string& payload);
-
  private:
   struct Scale;
   void Serve(Scale& scale, TcpConnection& connection);

@@ -73,11 +73,8 @@ TMainTarvoService::TMainTarvoService(const ServiceContext& context)
   log_ = std::make_unique<TSystemLog>(LogOptions{slTime, slDate, slNumber, slHeader}, clock_,
                                       process);
   settings_ = std::make_unique<MServiceSettings>(context_.ExePath, *log_, clock_);
-  {
-    const LogOptions options = log_->Options();
-    log_->SetOptions(options.Switched(slDisabled, !settings_->EnableLogFile)
-                         .Switched(slRewrite, settings_->ReWriteLog));
-  }
+  log_->SetOption(slDisabled, !settings_->EnableLogFile);
+  log_->SetOption(slRewrite, settings_->ReWriteLog);
   LogWrite("ServiceConstructor: Log created.", 2);
   LogClients_ = std::make_unique<LogClients>();
   settings_->IniFileName = ChangeFileExt(context_.ExePath, ".ini");
@@ -125,7 +122,7 @@ void TMainTarvoService::LogWrite(const std::string& text, int level) {
 }
 
 void TMainTarvoService::SwitchLogFile(bool enabled) {
-  log_->SetOptions(log_->Options().Switched(slDisabled, !enabled));
+  log_->SetOption(slDisabled, !enabled);
 }
 
 void TMainTarvoService::ServiceStart(bool* started) {

@@ -84,7 +84,8 @@ TEST(SplitDelimitedLineTest, ClosingQuoteRules) {
   // A run of an even number of quotes does not close the field.
   EXPECT_EQ(Split("\"a\"\",b\",c"), (Fields{"a\",b", "c"}));
   // A quote at the very end closes whatever its run.
-  EXPECT_EQ(Split("\"a,b\"\""), (Fields{"a,b\""}));
+  EXPECT_EQ(Split("\"a,b\"\"\""), (Fields{"a,b\""}));
+  EXPECT_EQ(Split("\"a,b\"\""), (Fields{"a,b"}));
   // No odd run and no final quote: the last quote closes the field.
   EXPECT_EQ(Split("1,\"a\"\"b,c"), (Fields{"1", "a", "c"}));
 }
@@ -516,11 +517,12 @@ TEST_F(MarkerLayoutTest, IngredientLineOfUnknownOrLaterPLUIsBad) {
 }
 
 TEST_F(MarkerLayoutTest, IngredientLineFindsTheFirstPLUOfItsNumber) {
+  driverLog->Set("PLU_Message_Def", -1);
   ASSERT_TRUE(Delimited("A;10;Milk;2.5"));
   ASSERT_TRUE(Delimited("A;10;Milk again;2.5"));
   ASSERT_TRUE(Delimited("I;10;Water"));
   EXPECT_EQ(plus[0].Message, 0);
-  EXPECT_NE(plus[1].Message, 0);
+  EXPECT_EQ(plus[1].Message, -1);
 }
 
 TEST_F(MarkerLayoutTest, DroppedPLUIsNotFoundByIngredientLine) {
@@ -583,7 +585,7 @@ TEST_F(FixedLineTest, FieldOutsideTheLineIsEmpty) {
 }
 
 TEST_F(FixedLineTest, LeftAlignedNumberIsTrimmedBeforeItConverts) {
-  ASSERT_TRUE(Fixed(At(At("1     ", 7, "Milk"), 21, "1.5")));
+  ASSERT_TRUE(Fixed(At(At("1     ", 7, "Milk"), 21, "1.5   ")));
   EXPECT_EQ(plus[0].Number, 1);
 }
 

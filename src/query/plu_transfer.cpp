@@ -40,9 +40,8 @@ bool BatchCheck(PLUStepContext& context) {
   const Variant error = driver.GetProperty(kLastError);
   const std::string message = Utf8ToAnsi(driver.GetProperty(kLastErrorMessage).AsText());
   const std::string ip = Utf8ToAnsi(driver.GetProperty(kIPAddress).AsText());
-  context.AddLog("<" + ip + "> Error state: <" + Utf8ToAnsi(error.AsText()) + ">. Text: " +
-                     message + ".",
-                 1);
+  context.AddLog(
+      "<" + ip + "> Error state: <" + Utf8ToAnsi(error.AsText()) + ">. Text: " + message + ".", 1);
   if (context.Terminated())
     return false;
   if (!VariantEqualsInt(error, 0)) {

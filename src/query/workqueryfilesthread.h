@@ -73,9 +73,6 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   bool LoadCommandData();
   bool SendCommandData();
 
-  // The scale address of the claimed command ("Scale" of its command file).
-  const std::string& CommandScale() const { return ip_; }
-
  protected:
   // How a pass ended.
   enum class PassEnd {
@@ -98,7 +95,6 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   // Settings read once per use, under the settings lock.
   struct Folders {
     std::string QueryPath;
-    std::string JournalsPath;
     bool EnableQueryArchive = false;
   };
   Folders ReadFolders() const;

@@ -274,14 +274,13 @@ TEST_F(PLULineTest, PLUWithoutNumberNameOrPriceIsDroppedAsBadLine) {
 }
 
 TEST_F(PLULineTest, AllMembersConvertByTheirTable) {
-  const int fields[] = {kFieldNumber,    kFieldName,      kFieldCode,        kFieldBarCodeType,
-                        kFieldPrice,     kFieldWeightUnit, kFieldDep,        kFieldTare,
-                        kFieldShlefTime, kFieldProductionDate, kFieldLabel,  kFieldRebate,
-                        kFieldPackageType, kFieldPackageWeight, kFieldTolerance};
+  const int fields[] = {kFieldNumber,      kFieldName,           kFieldCode,     kFieldBarCodeType,
+                        kFieldPrice,       kFieldWeightUnit,     kFieldDep,      kFieldTare,
+                        kFieldShlefTime,   kFieldProductionDate, kFieldLabel,    kFieldRebate,
+                        kFieldPackageType, kFieldPackageWeight,  kFieldTolerance};
   for (int i = 0; i < 15; ++i)
     Place(fields[i], i + 1);
-  ASSERT_TRUE(
-      Delimited("101,Cheese,2000101,22,12.75,4,3,0.015,-5,07.12.2026,2,10,1,500,25"));
+  ASSERT_TRUE(Delimited("101,Cheese,2000101,22,12.75,4,3,0.015,-5,07.12.2026,2,10,1,500,25"));
   const MPLUData& p = plus.at(0);
   EXPECT_EQ(p.Number, 101);
   EXPECT_EQ(p.Name, "Cheese");
@@ -380,7 +379,7 @@ TEST_F(PLULineTest, BadDateReplacesTheDefaultDateByNone) {
 TEST_F(PLULineTest, MessageFieldsMakeOneMessagePerPLU) {
   PlaceBasic();
   Place(kFieldMessageString1, 4);
-  Place(kFieldMessageString1 + 2, 5);  // line 3
+  Place(kFieldMessageString1 + 2, 5);   // line 3
   Place(kFieldMessageString1 + 15, 9);  // line 16, beyond the lines below
   ASSERT_TRUE(Delimited("1,Milk,2.5,Fresh,\"Keep cold, 4 C\""));
   ASSERT_TRUE(Delimited("2,Kefir,1.5,,"));
@@ -498,9 +497,9 @@ TEST_F(MarkerLayoutTest, IngredientLineBecomesMessageOfEarlierPLU) {
   EXPECT_EQ(MessageLines(0)[0], "Milk");
   EXPECT_EQ(MessageLines(0)[1], "Bacteria");
   EXPECT_EQ(MessageLines(0)[2], "");
-  EXPECT_EQ(logs, (std::vector<std::pair<std::string, int>>{
-                      {"Load ingridient PLU 1", 0}, {"Ingridient0: Milk", 0},
-                      {"Ingridient2: Bacteria", 0}}));
+  EXPECT_EQ(logs, (std::vector<std::pair<std::string, int>>{{"Load ingridient PLU 1", 0},
+                                                            {"Ingridient0: Milk", 0},
+                                                            {"Ingridient2: Bacteria", 0}}));
   // A later ingredient line replaces the reference.
   ASSERT_TRUE(Delimited("i;11;Water"));
   EXPECT_EQ(plus[1].Message, 1);
@@ -687,8 +686,8 @@ TEST_F(FixedMarkerTest, ShelfTimeUpToFiveHundredStays) {
 
 TEST_F(FixedMarkerTest, IngredientLineSplitsAtCode3) {
   ASSERT_TRUE(Fixed(Article("   123", "10", "Milk", "1")));
-  const std::string line = At("I", 2, std::string(12, ' ') + "123") +
-                           "Milk  \x03\x03Vitamin D \x03   \x03Salt";
+  const std::string line =
+      At("I", 2, std::string(12, ' ') + "123") + "Milk  \x03\x03Vitamin D \x03   \x03Salt";
   logs.clear();
   ASSERT_TRUE(Fixed(line));
   ASSERT_EQ(messages.size(), 1u);
@@ -699,9 +698,9 @@ TEST_F(FixedMarkerTest, IngredientLineSplitsAtCode3) {
   expected[2] = "Salt";
   EXPECT_EQ(MessageLines(0), expected);
   EXPECT_EQ(logs, (std::vector<std::pair<std::string, int>>{{"Load ingridient PLU 0", 0},
-                                                             {"Ingridient0: Milk", 0},
-                                                             {"Ingridient1: Vitamin D", 0},
-                                                             {"Ingridient3: Salt", 0}}));
+                                                            {"Ingridient0: Milk", 0},
+                                                            {"Ingridient1: Vitamin D", 0},
+                                                            {"Ingridient3: Salt", 0}}));
 }
 
 TEST_F(FixedMarkerTest, IngredientLineFillsAtMostFifteenLines) {
@@ -716,9 +715,9 @@ TEST_F(FixedMarkerTest, IngredientLineFillsAtMostFifteenLines) {
 
 TEST_F(FixedMarkerTest, BadIngredientLines) {
   ASSERT_TRUE(Fixed(Article("   123", "10", "Milk", "1")));
-  EXPECT_FALSE(Fixed("I" + std::string(12, ' ') + "123"));  // shorter than 17
+  EXPECT_FALSE(Fixed("I" + std::string(12, ' ') + "123"));   // shorter than 17
   EXPECT_FALSE(Fixed("I123" + std::string(12, ' ') + "x"));  // trailing blanks
-  EXPECT_FALSE(Fixed("I" + std::string(12, ' ') + "124x"));   // unknown PLU
+  EXPECT_FALSE(Fixed("I" + std::string(12, ' ') + "124x"));  // unknown PLU
   EXPECT_FALSE(Fixed("I" + std::string(14, ' ') + "0x"));
   EXPECT_TRUE(messages.empty());
 }
@@ -731,9 +730,9 @@ TEST_F(PLULineTest, DefaultsAreReadFromTheDriverInOrderForEveryPLU) {
   driverLog->Set("PLU_Price_Def", 1.25);
   driverLog->Set("PLU_Message_Def", 3);
   const std::vector<std::string> expected = {
-      "PLU_Name_Def",          "PLU_Number_Def",      "PLU_AddCode_Def", "PLU_BarCodeType_Def",
-      "PLU_Price_Def",         "PLU_WeightUnit_Def",  "PLU_Dep_Def",     "PLU_Tare_Def",
-      "PLU_ShlefTime_Def",     "PLU_Message_Def",     "PLU_Label_Def",   "PLU_Rebate_Def",
+      "PLU_Name_Def",          "PLU_Number_Def",      "PLU_AddCode_Def",   "PLU_BarCodeType_Def",
+      "PLU_Price_Def",         "PLU_WeightUnit_Def",  "PLU_Dep_Def",       "PLU_Tare_Def",
+      "PLU_ShlefTime_Def",     "PLU_Message_Def",     "PLU_Label_Def",     "PLU_Rebate_Def",
       "PLU_PackageWeight_Def", "PLU_PackageType_Def", "PLU_Tolerance_Def", "PLU_IcePercent_Def"};
   Fill({});
   EXPECT_EQ(DriverGets(), expected);
@@ -814,9 +813,7 @@ class LoadPLUFileTest : public PLULineTest {
     context.PLUList = &plus;
     context.MessageList = &messages;
     context.FieldSeparator = &separator;
-    context.AddLog = [this](const std::string& text, int level) {
-      logs.emplace_back(text, level);
-    };
+    context.AddLog = [this](const std::string& text, int level) { logs.emplace_back(text, level); };
     context.SetScaleState = [this](int32_t state) { states.push_back(state); };
     context.Terminated = [] { return false; };
   }
@@ -880,8 +877,8 @@ TEST_F(LoadPLUFileTest, FixedModeIsAnnounced) {
 
 TEST_F(LoadPLUFileTest, EmptyFileLoadsNothing) {
   EXPECT_FALSE(Load(""));
-  EXPECT_EQ(Texts(), (std::vector<std::string>{"<10.0.0.5> Load data from " +
-                                               dir.File("base.dat") + "."}));
+  EXPECT_EQ(Texts(),
+            (std::vector<std::string>{"<10.0.0.5> Load data from " + dir.File("base.dat") + "."}));
   EXPECT_EQ(states, std::vector<int32_t>{kStateBadData});
 }
 
@@ -922,7 +919,9 @@ TEST_F(LoadPLUFileTest, AnsiTextIsTakenAsItStands) {
 }
 
 TEST_F(LoadPLUFileTest, Utf8AndUtf16ByteOrderMarksSelectTheirEncoding) {
-  ASSERT_TRUE(Load("\xEF\xBB\xBF" "1,\xD0\x9C\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE,1\n"));
+  ASSERT_TRUE(
+      Load("\xEF\xBB\xBF"
+           "1,\xD0\x9C\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xBA\xD0\xBE,1\n"));
   EXPECT_EQ(plus[0].Name, "\xCC\xEE\xEB\xEE\xEA\xEE");
 
   std::string utf16 = "\xFF\xFE";
@@ -937,7 +936,9 @@ TEST_F(LoadPLUFileTest, Utf8AndUtf16ByteOrderMarksSelectTheirEncoding) {
 }
 
 TEST_F(LoadPLUFileTest, NameLosesCharactersOutsideTheAnsiCodePage) {
-  ASSERT_TRUE(Load("\xEF\xBB\xBF" "1,Tea \xE4\xB8\xAD,1\n"));
+  ASSERT_TRUE(
+      Load("\xEF\xBB\xBF"
+           "1,Tea \xE4\xB8\xAD,1\n"));
   EXPECT_EQ(plus[0].Name, "Tea ?");
 }
 
@@ -957,7 +958,9 @@ TEST_F(LoadPLUFileTest, DosTextIsConvertedLineByLine) {
 
 TEST_F(LoadPLUFileTest, FileWithByteOrderMarkIsNotConvertedFromDos) {
   settings.ImportEncodingWindows = false;
-  ASSERT_TRUE(Load("\xEF\xBB\xBF" "1,\xD0\x9C,1\n"));
+  ASSERT_TRUE(
+      Load("\xEF\xBB\xBF"
+           "1,\xD0\x9C,1\n"));
   EXPECT_EQ(plus[0].Name, "\xCC");
   for (const std::string& text : Texts())
     EXPECT_EQ(text.find("Encoding from DOS"), std::string::npos);

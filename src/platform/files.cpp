@@ -298,6 +298,28 @@ bool ReadFileToString(const std::string& path, std::string* contents) {
   return ok;
 }
 
+bool ReadFileChunks(const std::string& path, size_t chunkSize,
+                    const std::function<bool(std::string_view chunk)>& consume) {
+  int fd = ::open(Sys(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  std::string buffer(std::max<size_t>(chunkSize, 1), '\0');
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      ok = false;
+      break;
+    }
+    if (n == 0 || !consume(std::string_view(buffer.data(), static_cast<size_t>(n))))
+      break;
+  }
+  CloseFd(fd);
+  return ok;
+}
+
 bool WriteFileAtomic(const std::string& path, const std::string& contents) {
   const std::string sys = Sys(path);
   mode_t mode = 0666;

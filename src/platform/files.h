@@ -5,7 +5,9 @@
 #define TARVO_PLATFORM_FILES_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvo {
@@ -37,6 +39,12 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool CopyFileReplace(const std::string& source, const std::string& target);
 
 bool ReadFileToString(const std::string& path, std::string* contents);
+// Reads the file from its start in pieces of at most `chunkSize` bytes and
+// hands each to `consume`, in order; stops early when `consume` returns
+// false. False when the file cannot be opened or read (the pieces handed
+// over so far stay handed over).
+bool ReadFileChunks(const std::string& path, size_t chunkSize,
+                    const std::function<bool(std::string_view chunk)>& consume);
 // Writes a temporary file in the same folder, flushes it to disk and renames
 // it over `path`, so readers see the old or the new content, never a part.
 // The temporary file is named "." + name + "." + 8 hexadecimal digits +

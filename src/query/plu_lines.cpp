@@ -49,14 +49,23 @@ constexpr int32_t kShelfTimeLimit = 500;
 // Appends `text` with every pair of adjacent quotes made one quote and
 // every other quote removed.
 void AppendResolved(std::string_view text, std::string* out) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != kQuote) {
-      out->push_back(text[i]);
-    } else if (i + 1 < text.size() && text[i + 1] == kQuote) {
-      out->push_back(kQuote);
-      ++i;
-    }
+  size_t quote = text.find(kQuote);
+  if (quote == kNone) {
+    out->append(text);
+    return;
   }
+  size_t start = 0;
+  while (quote != kNone) {
+    out->append(text.substr(start, quote - start));
+    if (quote + 1 < text.size() && text[quote + 1] == kQuote) {
+      out->push_back(kQuote);
+      start = quote + 2;
+    } else {
+      start = quote + 1;
+    }
+    quote = start < text.size() ? text.find(kQuote, start) : kNone;
+  }
+  out->append(text.substr(std::min(start, text.size())));
 }
 
 void ExpandVerticalTabs(std::string* field) {

@@ -5,6 +5,7 @@
 #ifndef TARVO_QUERY_PLU_LINES_H_
 #define TARVO_QUERY_PLU_LINES_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,6 +38,23 @@ class FieldList {
  private:
   std::vector<std::string> items_;
   size_t count_ = 0;
+};
+
+// Cuts text that arrives in pieces into lines: CR, LF and CR LF each end a
+// line (also when a piece ends between CR and LF), and a line break at the
+// very end of the text adds no empty line.
+class LineSplitter {
+ public:
+  // Calls emit(std::string_view line) for every line that `piece` completes.
+  template <typename Emit>
+  void Feed(std::string_view piece, Emit&& emit);
+  // The end of the text: emits its last line when no line break ends it.
+  template <typename Emit>
+  void Finish(Emit&& emit);
+
+ private:
+  std::string pending_;   // the start of a line that the next piece goes on with
+  bool skip_lf_ = false;  // the last piece ended with CR: a leading LF belongs to it
 };
 
 // Splits a delimited import line into `fields`:
@@ -131,6 +149,48 @@ class PLULineParser {
   std::unordered_map<int32_t, size_t> first_index_;
   size_t indexed_ = 0;
 };
+
+template <typename Emit>
+void LineSplitter::Feed(std::string_view piece, Emit&& emit) {
+  size_t pos = 0;
+  if (skip_lf_ && !piece.empty()) {
+    skip_lf_ = false;
+    if (piece.front() == '\n')
+      pos = 1;
+  }
+  while (pos < piece.size()) {
+    const std::string_view rest = piece.substr(pos);
+    const size_t lf = rest.find('\n');
+    const size_t end = std::min(rest.substr(0, lf).find('\r'), lf);
+    if (end == std::string_view::npos) {
+      pending_.append(rest);
+      return;
+    }
+    if (pending_.empty()) {
+      emit(rest.substr(0, end));
+    } else {
+      pending_.append(rest.substr(0, end));
+      emit(std::string_view(pending_));
+      pending_.clear();
+    }
+    pos += end + 1;
+    if (rest[end] == '\r') {
+      if (end + 1 == rest.size()) {
+        skip_lf_ = true;
+      } else if (rest[end + 1] == '\n') {
+        ++pos;
+      }
+    }
+  }
+}
+
+template <typename Emit>
+void LineSplitter::Finish(Emit&& emit) {
+  if (!pending_.empty())
+    emit(std::string_view(pending_));
+  pending_.clear();
+  skip_lf_ = false;
+}
 
 }  // namespace tarvo
 

@@ -1,6 +1,5 @@
 #include "query/plu_parser.h"
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -14,40 +13,78 @@ namespace tarvo {
 
 namespace {
 
-// The lines of a text: CR, LF and CR LF each end a line, and a line break at
-// the very end adds no empty line.
-class LineReader {
- public:
-  explicit LineReader(std::string_view text) : rest_(text) {}
+// Pieces in which an ANSI or DOS data file is read.
+constexpr size_t kChunkSize = size_t{1} << 20;
 
-  bool Next(std::string_view* line) {
-    if (rest_.empty())
+// The text of a data file. ANSI and DOS text is read in pieces, twice: once
+// to count its lines, once to parse them. A file whose byte-order mark
+// declares UTF-8 or UTF-16 is read whole and decoded to ANSI text.
+class DataFileText {
+ public:
+  explicit DataFileText(const std::string& path) : path_(path) {}
+
+  // Looks for a byte-order mark and counts the lines. False when the file
+  // cannot be read.
+  bool Open(size_t* lineCount) {
+    LineSplitter splitter;
+    size_t count = 0;
+    auto countLine = [&count](std::string_view) { ++count; };
+    bool first = true;
+    const bool read = ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
+      if (first) {
+        first = false;
+        declared_ = DetectBom(std::string(chunk.substr(0, 4))) != TextEncoding::kNone;
+        if (declared_)
+          return false;
+      }
+      splitter.Feed(chunk, countLine);
+      return true;
+    });
+    if (!read)
       return false;
-    const char* begin = rest_.data();
-    const void* lf = std::memchr(begin, '\n', rest_.size());
-    size_t end = lf == nullptr ? rest_.size() : static_cast<const char*>(lf) - begin;
-    size_t skip = lf == nullptr ? 0 : 1;
-    if (const void* cr = std::memchr(begin, '\r', end); cr != nullptr) {
-      const size_t at = static_cast<const char*>(cr) - begin;
-      skip = at + 1 == end && lf != nullptr ? 2 : 1;
-      end = at;
+    if (declared_) {
+      std::string bytes;
+      if (!ReadFileToString(path_, &bytes))
+        return false;
+      decoded_ = DecodeTextFileToAnsi(bytes);
+      splitter.Feed(decoded_, countLine);
     }
-    *line = rest_.substr(0, end);
-    rest_.remove_prefix(end + skip);
+    splitter.Finish(countLine);
+    *lineCount = count;
+    return true;
+  }
+
+  // True when a byte-order mark declared the encoding.
+  bool declared() const { return declared_; }
+
+  // Calls emit(line) for each line. False when the file cannot be read.
+  template <typename Emit>
+  bool ForEachLine(Emit&& emit) {
+    LineSplitter splitter;
+    if (declared_) {
+      splitter.Feed(decoded_, emit);
+    } else if (!ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
+                 splitter.Feed(chunk, emit);
+                 return true;
+               })) {
+      return false;
+    }
+    splitter.Finish(emit);
     return true;
   }
 
  private:
-  std::string_view rest_;
+  const std::string path_;
+  bool declared_ = false;
+  std::string decoded_;
 };
 
-size_t CountLines(std::string_view text) {
-  LineReader reader(text);
-  std::string_view line;
-  size_t count = 0;
-  while (reader.Next(&line))
-    ++count;
-  return count;
+// Sets scale state 3 and raises the error of an unreadable data file.
+[[noreturn]] void ThrowUnreadable(const PLUStepContext& context) {
+  const std::string error =
+      "Cannot open file \"" + context.DataFileName + "\". " + LastSystemErrorMessage();
+  context.SetScaleState(kStateUnreadable);
+  throw std::runtime_error(error);
 }
 
 bool AnyMessageFieldPlaced(const MSettingsValues& settings) {
@@ -74,20 +111,10 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
   messages.clear();
 
   AddScaleLog(context, "Load data from " + context.DataFileName + ".", 1);
-  std::string text;
-  if (!ReadFileToString(context.DataFileName, &text)) {
-    const std::string error =
-        "Cannot open file \"" + context.DataFileName + "\". " + LastSystemErrorMessage();
-    context.SetScaleState(kStateUnreadable);
-    throw std::runtime_error(error);
-  }
-  // A file with a byte-order mark has declared its encoding: it is neither
-  // ANSI nor DOS text.
-  const bool declared = DetectBom(text) != TextEncoding::kNone;
-  if (declared)
-    text = DecodeTextFileToAnsi(text);
-
-  const size_t lineCount = CountLines(text);
+  DataFileText file(context.DataFileName);
+  size_t lineCount = 0;
+  if (!file.Open(&lineCount))
+    ThrowUnreadable(context);
   if (lineCount == 0) {
     context.SetScaleState(kStateBadData);
     return false;
@@ -107,11 +134,12 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
       messages.reserve(lineCount);
   }
 
-  const bool fromDos = !settings.ImportEncodingWindows && !declared;
-  LineReader reader(text);
-  std::string_view line;
+  // A file that declared its encoding is not DOS text.
+  const bool fromDos = !settings.ImportEncodingWindows && !file.declared();
+  size_t number = 0;
   std::string converted;
-  for (size_t number = 1; reader.Next(&line); ++number) {
+  const bool read = file.ForEachLine([&](std::string_view line) {
+    ++number;
     if (fromDos) {
       AddScaleLog(context, "Encoding from DOS. ", 1);
       converted = OemToAnsi(std::string(line));
@@ -122,7 +150,9 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
       taken = false;
     if (!taken)
       AddScaleLog(context, "Bad PLU string. String No: " + std::to_string(number) + ".", 5);
-  }
+  });
+  if (!read)
+    ThrowUnreadable(context);
 
   AddScaleLog(context, "Loaded:" + std::to_string(plus.size()) + " PLUs.", 1);
   if (plus.capacity() > plus.size() + plus.size() / 4)

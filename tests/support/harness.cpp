@@ -3,7 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <regex>
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -20,11 +20,10 @@ EmulatorProcess::EmulatorProcess(const std::vector<std::string>& addresses,
   process_ = std::make_unique<ChildProcess>(BinDir() + "/tarvo-scale-emu", args, dir_.path());
   const std::string last = "listening on " + addresses.back() + ":";
   if (!process_->WaitForStdout(last, 10000)) return;
-  std::smatch m;
+  // "listening on IP:PORT"
   const std::string out = process_->Stdout();
-  if (std::regex_search(out, m, std::regex("listening on [0-9.]+:([0-9]+)"))) {
-    port_ = std::stoi(m[1]);
-  }
+  const size_t colon = out.find(':', out.find("listening on "));
+  if (colon != std::string::npos) port_ = std::atoi(out.c_str() + colon + 1);
 }
 
 EmulatorProcess::~EmulatorProcess() { Stop(); }

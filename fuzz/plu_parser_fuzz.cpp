@@ -5,8 +5,9 @@
 // encoding and the field positions), the rest is the import file. Besides
 // crashes and sanitizer reports, the target checks what the load promises:
 // every PLU kept has a number, a name and a price, every message reference
-// points into the message list (or is the driver default), and a split line
-// has no more fields than separators + 1.
+// points into the message list (or is the driver default), a split line has
+// no more fields than separators + 1, and the line count agrees with the
+// lines cut.
 
 #include <cstdint>
 #include <cstdio>
@@ -116,6 +117,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     for (char c : data)
       separators += c == separator ? 1 : 0;
     Check(fields.size() <= separators + 1, "more fields than separators + 1");
+  }
+
+  // The line splitter and the line counter agree, whatever the pieces.
+  {
+    const size_t piece = 1 + (size % 7);
+    LineSplitter splitter;
+    LineCounter counter;
+    size_t lines = 0;
+    auto countLine = [&lines](std::string_view) { ++lines; };
+    for (size_t at = 0; at < data.size(); at += piece) {
+      splitter.Feed(data.substr(at, piece), countLine);
+      counter.Feed(data.substr(at, piece));
+    }
+    splitter.Finish(countLine);
+    Check(lines == counter.Lines(), "line count differs from the lines cut");
   }
 
   // Every line through both line parsers.

@@ -98,7 +98,7 @@ enum class ReadStatus {
   kTruncated,    // the stream ended or timed out inside the payload
 };
 
-// Reads one frame. On any status but kOk the frame's content is unspecified
+// Reads one frame. On any status but kOk the frame's content is meaningless
 // and the connection should be closed.
 ReadStatus ReadFrame(TcpConnection& connection, Frame* frame);
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <unordered_map>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -67,56 +69,117 @@ char AsciiUpper(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+// Member names are matched without regard to case.
+struct NoCaseHash {
+  size_t operator()(const std::string& s) const {
+    size_t h = 14695981039346656037ull;
+    for (char c : s)
+      h = (h ^ static_cast<unsigned char>(AsciiUpper(c))) * 1099511628211ull;
+    return h;
+  }
+};
+
+struct NoCaseEqual {
+  bool operator()(const std::string& a, const std::string& b) const {
+    if (a.size() != b.size())
       return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+        return false;
+    }
+    return true;
   }
-  return true;
+};
+
+enum class Member {
+  // Properties
+  kIPAddress,
+  kShowProgress,
+  kClearAccount,
+  kLastError,
+  kLastErrorMessage,
+  kSerialNumber,
+  kScaleVersion,
+  kPluField,    // Index: kPluFields
+  kPluDefault,  // Index: kPluFields
+  kMessageNo,
+  kMessageLine,  // Index: line 1..16
+  kSetting,      // Index: scale::SettingKeys()
+  // Methods
+  kGetScaleSerialNumber,
+  kClearAllPLUAndMessages,
+  kInitBufferPLU,
+  kAddPLUToBuffer,
+  kSetAllPLU,
+  kInitBufferMessages,
+  kAddMessageToBuffer,
+  kUpdateAllMessages,
+  kInitBufferSettings,
+  kSetSettings,
+  kInitBufferHotKey,
+  kSetHotKeyValue,
+  kSetHotKeys,
+  kSetLabelFile,
+  kSetFontFile,
+  kSetLogoFile,
+};
+
+struct MemberRef {
+  Member Id;
+  int Index = 0;
+};
+
+using MemberTable = std::unordered_map<std::string, MemberRef, NoCaseHash, NoCaseEqual>;
+
+MemberTable BuildMemberTable() {
+  MemberTable t = {
+      {"IPAddress", {Member::kIPAddress}},
+      {"Driver_EnableShowProgress", {Member::kShowProgress}},
+      {"ClearAccountAfterUpload", {Member::kClearAccount}},
+      {"LastError", {Member::kLastError}},
+      {"LastErrorMessage", {Member::kLastErrorMessage}},
+      {"SerialNumber", {Member::kSerialNumber}},
+      {"ScaleVersion", {Member::kScaleVersion}},
+      {"Message_CurrentNo", {Member::kMessageNo}},
+      {"GetScaleSerialNumber", {Member::kGetScaleSerialNumber}},
+      {"ClearAllPLUAndMessages", {Member::kClearAllPLUAndMessages}},
+      {"InitBufferPLU", {Member::kInitBufferPLU}},
+      {"AddPLUToBuffer", {Member::kAddPLUToBuffer}},
+      {"SetAllPLU", {Member::kSetAllPLU}},
+      {"InitBufferMessages", {Member::kInitBufferMessages}},
+      {"AddMessageToBuffer", {Member::kAddMessageToBuffer}},
+      {"UpdateAllMessages", {Member::kUpdateAllMessages}},
+      {"InitBufferSettings", {Member::kInitBufferSettings}},
+      {"SetSettings", {Member::kSetSettings}},
+      {"InitBufferHotKey", {Member::kInitBufferHotKey}},
+      {"SetHotKeyValue", {Member::kSetHotKeyValue}},
+      {"SetHotKeys", {Member::kSetHotKeys}},
+      {"SetLabelFile", {Member::kSetLabelFile}},
+      {"SetFontFile", {Member::kSetFontFile}},
+      {"SetLogoFile", {Member::kSetLogoFile}},
+  };
+  for (int i = 0; i < static_cast<int>(std::size(kPluFields)); ++i) {
+    const PluField& f = kPluFields[i];
+    t.emplace(std::string("PLU_") + f.Name, MemberRef{Member::kPluField, i});
+    if (f.Type != Kind::kDate) {
+      t.emplace(std::string("PLU_") + f.Name + "_Def", MemberRef{Member::kPluDefault, i});
+    }
+  }
+  for (int line = 1; line <= scale::kMessageLines; ++line) {
+    t.emplace("Message_Line" + std::to_string(line), MemberRef{Member::kMessageLine, line});
+  }
+  for (int key = 0; key < static_cast<int>(scale::SettingKeys().size()); ++key) {
+    t.emplace(std::string("Settings_") + scale::SettingKeys()[key].Name,
+              MemberRef{Member::kSetting, key});
+  }
+  return t;
 }
 
-// When `name` starts with `prefix` (without regard to case), stores the rest.
-bool StripPrefix(std::string_view name, std::string_view prefix, std::string_view* rest) {
-  if (name.size() < prefix.size() || !EqualsNoCase(name.substr(0, prefix.size()), prefix)) {
-    return false;
-  }
-  *rest = name.substr(prefix.size());
-  return true;
-}
-
-bool StripSuffix(std::string_view name, std::string_view suffix, std::string_view* rest) {
-  if (name.size() < suffix.size() ||
-      !EqualsNoCase(name.substr(name.size() - suffix.size()), suffix)) {
-    return false;
-  }
-  *rest = name.substr(0, name.size() - suffix.size());
-  return true;
-}
-
-const PluField* FindPluField(std::string_view name) {
-  for (const PluField& f : kPluFields) {
-    if (EqualsNoCase(name, f.Name))
-      return &f;
-  }
-  return nullptr;
-}
-
-// The line number of "Line1".."Line16"; 0 otherwise.
-int MessageLineNumber(std::string_view rest) {
-  std::string_view digits;
-  if (!StripPrefix(rest, "Line", &digits) || digits.empty() || digits.size() > 2 ||
-      digits[0] == '0') {
-    return 0;
-  }
-  int n = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9')
-      return 0;
-    n = n * 10 + (c - '0');
-  }
-  return n <= scale::kMessageLines ? n : 0;
+// The member of that name; null when the driver has none.
+const MemberRef* FindMember(const std::string& name) {
+  static const MemberTable table = BuildMemberTable();  // built once, read-only
+  auto it = table.find(name);
+  return it == table.end() ? nullptr : &it->second;
 }
 
 [[noreturn]] void Raise(const std::string& text) {
@@ -234,6 +297,9 @@ struct ScaleDriver::Buffers {
   bool settingsLoaded = false;
   std::string settingsIp;  // the address the settings were loaded from
   std::string settingsLoadError = "InitBufferSettings was not called";
+
+  std::unique_ptr<TcpConnection> connection;  // kept open between exchanges
+  std::string connectionIp;                   // the address it leads to
 };
 
 ScaleDriverOptions ScaleDriverOptionsFromEnvironment() {
@@ -260,265 +326,273 @@ void ScaleDriver::SetError(int32_t code, const std::string& message) {
 
 Variant ScaleDriver::GetProperty(const std::string& name) {
   Buffers& b = *b_;
-  std::string_view rest;
-  if (EqualsNoCase(name, "IPAddress"))
-    return Variant(b.ip);
-  if (EqualsNoCase(name, "LastError"))
-    return Variant(b.lastError);
-  if (EqualsNoCase(name, "LastErrorMessage"))
-    return Variant(b.lastErrorMessage);
-  if (EqualsNoCase(name, "SerialNumber"))
-    return Variant(b.serial);
-  if (EqualsNoCase(name, "ScaleVersion"))
-    return Variant(b.version);
-  if (EqualsNoCase(name, "Driver_EnableShowProgress"))
-    return Variant(b.showProgress);
-  if (EqualsNoCase(name, "ClearAccountAfterUpload"))
-    return Variant(b.clearAccount);
-
-  if (StripPrefix(name, "PLU_", &rest)) {
-    std::string_view field;
-    if (StripSuffix(rest, "_Def", &field)) {
-      const PluField* f = FindPluField(field);
-      if (f == nullptr || f->Type == Kind::kDate)
-        RaiseUnknown(name);
-      if (f->Int == &PluRecord::Message)
+  const MemberRef* m = FindMember(name);
+  if (m == nullptr)
+    RaiseUnknown(name);
+  switch (m->Id) {
+    case Member::kIPAddress:
+      return Variant(b.ip);
+    case Member::kShowProgress:
+      return Variant(b.showProgress);
+    case Member::kClearAccount:
+      return Variant(b.clearAccount);
+    case Member::kLastError:
+      return Variant(b.lastError);
+    case Member::kLastErrorMessage:
+      return Variant(b.lastErrorMessage);
+    case Member::kSerialNumber:
+      return Variant(b.serial);
+    case Member::kScaleVersion:
+      return Variant(b.version);
+    case Member::kPluField:
+      return PluFieldValue(kPluFields[m->Index], CurrentPlu(name));
+    case Member::kPluDefault:
+      if (kPluFields[m->Index].Int == &PluRecord::Message)
         return Variant(kMessageDefault);
-      return PluFieldValue(*f, DefaultPlu());
+      return PluFieldValue(kPluFields[m->Index], DefaultPlu());
+    case Member::kMessageNo:
+      return Variant(CurrentMessage(name).No);
+    case Member::kMessageLine:
+      return Variant(CurrentMessage(name).Lines[m->Index - 1]);
+    case Member::kSetting: {
+      const scale::SettingValue& v = b.settings[m->Index];
+      if (scale::SettingKeys()[m->Index].Kind == scale::SettingKind::kText)
+        return Variant(v.Text);
+      return Variant(v.Int);
     }
-    const PluField* f = FindPluField(rest);
-    if (f == nullptr)
-      RaiseUnknown(name);
-    if (b.plus.empty())
-      Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
-    return PluFieldValue(*f, b.plus.back());
+    default:
+      Raise("\"" + name + "\" is a method of the scale driver, not a property");
   }
-
-  if (StripPrefix(name, "Message_", &rest)) {
-    bool current = EqualsNoCase(rest, "CurrentNo");
-    int line = MessageLineNumber(rest);
-    if (!current && line == 0)
-      RaiseUnknown(name);
-    if (b.messages.empty()) {
-      Raise(name + ": no message in the buffer (call AddMessageToBuffer first)");
-    }
-    const MessageRecord& m = b.messages.back();
-    return current ? Variant(m.No) : Variant(m.Lines[line - 1]);
-  }
-
-  if (StripPrefix(name, "Settings_", &rest)) {
-    int key = scale::FindSettingKey(std::string(rest));
-    if (key < 0)
-      RaiseUnknown(name);
-    const scale::SettingValue& v = b.settings[key];
-    if (scale::SettingKeys()[key].Kind == scale::SettingKind::kText)
-      return Variant(v.Text);
-    return Variant(v.Int);
-  }
-  RaiseUnknown(name);
 }
 
 void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
   Buffers& b = *b_;
-  std::string_view rest;
-  if (EqualsNoCase(name, "IPAddress")) {
-    b.ip = ToText(name, value);
-    return;
-  }
-  if (EqualsNoCase(name, "Driver_EnableShowProgress")) {
-    b.showProgress = ToBool(name, value);
-    return;
-  }
-  if (EqualsNoCase(name, "ClearAccountAfterUpload")) {
-    b.clearAccount = ToBool(name, value);
-    return;
-  }
-  if (EqualsNoCase(name, "LastError") || EqualsNoCase(name, "LastErrorMessage") ||
-      EqualsNoCase(name, "SerialNumber") || EqualsNoCase(name, "ScaleVersion")) {
-    Raise("Property \"" + name + "\" is read-only");
-  }
-
-  if (StripPrefix(name, "PLU_", &rest)) {
-    std::string_view field;
-    const PluField* def = StripSuffix(rest, "_Def", &field) ? FindPluField(field) : nullptr;
-    if (def != nullptr && def->Type != Kind::kDate) {
-      Raise("Property \"" + name + "\" is read-only");
-    }
-    const PluField* f = FindPluField(rest);
-    if (f == nullptr)
-      RaiseUnknown(name);
-    if (b.plus.empty())
-      Raise(name + ": no PLU in the buffer (call AddPLUToBuffer first)");
-    PluRecord& r = b.plus.back();
-    switch (f->Type) {
-      case Kind::kInt:
-        r.*f->Int = ToInt(name, value);
-        break;
-      case Kind::kDouble:
-      case Kind::kDate:
-        r.*f->Real = ToDouble(name, value, f->Type);
-        break;
-      case Kind::kText:
-        r.*f->Text = ToText(name, value);
-        break;
-      case Kind::kBool:
-        break;
-    }
-    return;
-  }
-
-  if (StripPrefix(name, "Message_", &rest)) {
-    bool current = EqualsNoCase(rest, "CurrentNo");
-    int line = MessageLineNumber(rest);
-    if (!current && line == 0)
-      RaiseUnknown(name);
-    if (b.messages.empty()) {
-      Raise(name + ": no message in the buffer (call AddMessageToBuffer first)");
-    }
-    MessageRecord& m = b.messages.back();
-    if (current) {
-      m.No = ToInt(name, value);
-    } else {
-      m.Lines[line - 1] = ToText(name, value);
-    }
-    return;
-  }
-
-  if (StripPrefix(name, "Settings_", &rest)) {
-    int key = scale::FindSettingKey(std::string(rest));
-    if (key < 0)
-      RaiseUnknown(name);
-    scale::SettingValue& v = b.settings[key];
-    if (scale::SettingKeys()[key].Kind == scale::SettingKind::kInt) {
-      v.Int = ToInt(name, value);
+  const MemberRef* m = FindMember(name);
+  if (m == nullptr)
+    RaiseUnknown(name);
+  switch (m->Id) {
+    case Member::kIPAddress: {
+      std::string ip = ToText(name, value);
+      if (ip != b.ip)
+        b.connection.reset();  // frees the previous scale's connection at once
+      b.ip = std::move(ip);
       return;
     }
-    std::string text = ToText(name, value);
-    if (std::strcmp(scale::SettingKeys()[key].Name, "UserBarCode") == 0) {
-      if (!scale::IsUserBarCode(text))
-        Raise(name + ": 12 hexadecimal digits expected");
-      for (char& c : text)
-        c = AsciiUpper(c);
+    case Member::kShowProgress:
+      b.showProgress = ToBool(name, value);
+      return;
+    case Member::kClearAccount:
+      b.clearAccount = ToBool(name, value);
+      return;
+    case Member::kLastError:
+    case Member::kLastErrorMessage:
+    case Member::kSerialNumber:
+    case Member::kScaleVersion:
+    case Member::kPluDefault:
+      Raise("Property \"" + name + "\" is read-only");
+    case Member::kPluField: {
+      const PluField& f = kPluFields[m->Index];
+      PluRecord& r = CurrentPlu(name);
+      switch (f.Type) {
+        case Kind::kInt:
+          r.*f.Int = ToInt(name, value);
+          break;
+        case Kind::kDouble:
+        case Kind::kDate:
+          r.*f.Real = ToDouble(name, value, f.Type);
+          break;
+        case Kind::kText:
+          r.*f.Text = ToText(name, value);
+          break;
+        case Kind::kBool:
+          break;
+      }
+      return;
     }
-    v.Text = std::move(text);
-    return;
+    case Member::kMessageNo:
+      CurrentMessage(name).No = ToInt(name, value);
+      return;
+    case Member::kMessageLine:
+      CurrentMessage(name).Lines[m->Index - 1] = ToText(name, value);
+      return;
+    case Member::kSetting: {
+      scale::SettingValue& v = b.settings[m->Index];
+      const scale::SettingKey& key = scale::SettingKeys()[m->Index];
+      if (key.Kind == scale::SettingKind::kInt) {
+        v.Int = ToInt(name, value);
+        return;
+      }
+      std::string text = ToText(name, value);
+      if (std::strcmp(key.Name, "UserBarCode") == 0) {
+        if (!scale::IsUserBarCode(text))
+          Raise(name + ": 12 hexadecimal digits expected");
+        for (char& c : text)
+          c = AsciiUpper(c);
+      }
+      v.Text = std::move(text);
+      return;
+    }
+    default:
+      Raise("\"" + name + "\" is a method of the scale driver, not a property");
   }
-  RaiseUnknown(name);
+}
+
+PluRecord& ScaleDriver::CurrentPlu(const std::string& member) {
+  if (b_->plus.empty())
+    Raise(member + ": no PLU in the buffer (call AddPLUToBuffer first)");
+  return b_->plus.back();
+}
+
+MessageRecord& ScaleDriver::CurrentMessage(const std::string& member) {
+  if (b_->messages.empty())
+    Raise(member + ": no message in the buffer (call AddMessageToBuffer first)");
+  return b_->messages.back();
 }
 
 Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>& args) {
   Buffers& b = *b_;
+  const MemberRef* m = FindMember(name);
+  if (m == nullptr)
+    RaiseUnknown(name);
   const int reply = options_.ReplyTimeoutMs;
   std::string body;
-
-  // Buffer work.
-  if (EqualsNoCase(name, "InitBufferPLU")) {
-    CheckArgCount(name, args, 0);
-    b.plus.clear();
-  } else if (EqualsNoCase(name, "AddPLUToBuffer")) {
-    CheckArgCount(name, args, 0);
-    b.plus.push_back(DefaultPlu());
-  } else if (EqualsNoCase(name, "InitBufferMessages")) {
-    CheckArgCount(name, args, 0);
-    b.messages.clear();
-  } else if (EqualsNoCase(name, "AddMessageToBuffer")) {
-    CheckArgCount(name, args, 0);
-    b.messages.emplace_back();
-  } else if (EqualsNoCase(name, "InitBufferHotKey")) {
-    CheckArgCount(name, args, 0);
-    b.hotKeys.fill(0);
-  } else if (EqualsNoCase(name, "SetHotKeyValue")) {
-    CheckArgCount(name, args, 2);
-    int32_t key = ToInt(name, args[0]);
-    int32_t value = ToInt(name, args[1]);
-    if (key < 1 || key > scale::kHotKeyCount) {
-      Raise(name + ": key number " + std::to_string(key) + " is outside 1.." +
-            std::to_string(scale::kHotKeyCount));
+  switch (m->Id) {
+    // Buffer work.
+    case Member::kInitBufferPLU:
+      CheckArgCount(name, args, 0);
+      b.plus.clear();
+      break;
+    case Member::kAddPLUToBuffer:
+      CheckArgCount(name, args, 0);
+      b.plus.push_back(DefaultPlu());
+      break;
+    case Member::kInitBufferMessages:
+      CheckArgCount(name, args, 0);
+      b.messages.clear();
+      break;
+    case Member::kAddMessageToBuffer:
+      CheckArgCount(name, args, 0);
+      b.messages.emplace_back();
+      break;
+    case Member::kInitBufferHotKey:
+      CheckArgCount(name, args, 0);
+      b.hotKeys.fill(0);
+      break;
+    case Member::kSetHotKeyValue: {
+      CheckArgCount(name, args, 2);
+      int32_t key = ToInt(name, args[0]);
+      int32_t value = ToInt(name, args[1]);
+      if (key < 1 || key > scale::kHotKeyCount) {
+        Raise(name + ": key number " + std::to_string(key) + " is outside 1.." +
+              std::to_string(scale::kHotKeyCount));
+      }
+      b.hotKeys[key - 1] = value;
+      break;
     }
-    b.hotKeys[key - 1] = value;
 
     // Exchanges with the scale.
-  } else if (EqualsNoCase(name, "GetScaleSerialNumber")) {
-    CheckArgCount(name, args, 0);
-    b.serial.clear();
-    b.version.clear();
-    std::string serial, version, error;
-    if (Exchange(Op::kGetInfo, "", reply, &body)) {
-      if (scale::DecodeInfo(body, &serial, &version, &error)) {
-        b.serial = serial;
-        b.version = version;
-      } else {
-        SetError(kErrProtocol, "Invalid reply from scale " + b.ip + ": " + error);
-      }
-    }
-  } else if (EqualsNoCase(name, "ClearAllPLUAndMessages")) {
-    CheckArgCount(name, args, 0);
-    Exchange(Op::kClear, "", reply, &body);
-  } else if (EqualsNoCase(name, "SetAllPLU")) {
-    CheckArgCount(name, args, 0);
-    Exchange(Op::kSetPlus, scale::EncodePlus(b.plus), reply, &body);
-  } else if (EqualsNoCase(name, "UpdateAllMessages")) {
-    CheckArgCount(name, args, 0);
-    Exchange(Op::kSetMessages, scale::EncodeMessages(b.messages), reply, &body);
-  } else if (EqualsNoCase(name, "InitBufferSettings")) {
-    CheckArgCount(name, args, 0);
-    b.settingsLoaded = false;
-    b.settings = scale::DefaultSettingValues();
-    std::vector<scale::SettingChange> reported;
-    std::string error;
-    if (Exchange(Op::kGetSettings, "", reply, &body)) {
-      std::vector<bool> seen(scale::SettingKeys().size(), false);
-      size_t distinct = 0;
-      if (scale::DecodeSettings(body, &reported, &error)) {
-        for (const scale::SettingChange& c : reported) {
-          if (!seen[c.Key])
-            ++distinct;
-          seen[c.Key] = true;
+    case Member::kGetScaleSerialNumber: {
+      CheckArgCount(name, args, 0);
+      b.serial.clear();
+      b.version.clear();
+      std::string serial, version, error;
+      if (Exchange(Op::kGetInfo, "", reply, &body)) {
+        if (scale::DecodeInfo(body, &serial, &version, &error)) {
+          b.serial = serial;
+          b.version = version;
+        } else {
+          SetError(kErrProtocol, "Invalid reply from scale " + b.ip + ": " + error);
         }
-        if (distinct != seen.size())
-          error = "the scale did not report every setting";
       }
-      if (error.empty()) {
-        for (const scale::SettingChange& c : reported)
-          b.settings[c.Key] = c.Value;
-        b.settingsLoaded = true;
-        b.settingsIp = b.ip;
-      } else {
-        b.settings = scale::DefaultSettingValues();
-        SetError(kErrProtocol, "Invalid settings reply from scale " + b.ip + ": " + error);
-      }
+      break;
     }
-    if (!b.settingsLoaded)
-      b.settingsLoadError = b.lastErrorMessage;
-  } else if (EqualsNoCase(name, "SetSettings")) {
-    CheckArgCount(name, args, 0);
-    if (!b.settingsLoaded || b.settingsIp != b.ip) {
-      std::string reason =
-          b.settingsLoaded ? "they were read from " + b.settingsIp : b.settingsLoadError;
-      SetError(kErrSettingsNotLoaded, "Settings not sent to " + b.ip +
-                                          ": the scale's settings were not read first (" + reason +
-                                          ")");
-    } else {
-      std::vector<scale::SettingChange> all(b.settings.size());
-      for (size_t i = 0; i < all.size(); ++i) {
-        all[i].Key = static_cast<int>(i);
-        all[i].Value = b.settings[i];
-      }
-      Exchange(Op::kSetSettings, scale::EncodeSettings(all), reply, &body);
-    }
-  } else if (EqualsNoCase(name, "SetHotKeys")) {
-    CheckArgCount(name, args, 0);
-    Exchange(Op::kSetHotKeys, scale::EncodeHotKeys(b.hotKeys), reply, &body);
-  } else if (EqualsNoCase(name, "SetLabelFile")) {
-    SendFile(name, args, Op::kSetLabel);
-  } else if (EqualsNoCase(name, "SetLogoFile")) {
-    SendFile(name, args, Op::kSetLogo);
-  } else if (EqualsNoCase(name, "SetFontFile")) {
-    SendFile(name, args, Op::kSetFont);
-  } else {
-    RaiseUnknown(name);
+    case Member::kClearAllPLUAndMessages:
+      CheckArgCount(name, args, 0);
+      Exchange(Op::kClear, "", reply, &body);
+      break;
+    case Member::kSetAllPLU:
+      CheckArgCount(name, args, 0);
+      Exchange(Op::kSetPlus, scale::EncodePlus(b.plus), reply, &body);
+      break;
+    case Member::kUpdateAllMessages:
+      CheckArgCount(name, args, 0);
+      Exchange(Op::kSetMessages, scale::EncodeMessages(b.messages), reply, &body);
+      break;
+    case Member::kInitBufferSettings:
+      CheckArgCount(name, args, 0);
+      LoadSettings();
+      break;
+    case Member::kSetSettings:
+      CheckArgCount(name, args, 0);
+      SendSettings();
+      break;
+    case Member::kSetHotKeys:
+      CheckArgCount(name, args, 0);
+      Exchange(Op::kSetHotKeys, scale::EncodeHotKeys(b.hotKeys), reply, &body);
+      break;
+    case Member::kSetLabelFile:
+      SendFile(name, args, Op::kSetLabel);
+      break;
+    case Member::kSetLogoFile:
+      SendFile(name, args, Op::kSetLogo);
+      break;
+    case Member::kSetFontFile:
+      SendFile(name, args, Op::kSetFont);
+      break;
+    default:
+      Raise("\"" + name + "\" is a property of the scale driver, not a method");
   }
   return Variant();
+}
+
+void ScaleDriver::LoadSettings() {
+  Buffers& b = *b_;
+  b.settingsLoaded = false;
+  b.settings = scale::DefaultSettingValues();
+  std::string body, error;
+  if (Exchange(Op::kGetSettings, "", options_.ReplyTimeoutMs, &body)) {
+    std::vector<scale::SettingChange> reported;
+    std::vector<bool> seen(scale::SettingKeys().size(), false);
+    size_t distinct = 0;
+    if (scale::DecodeSettings(body, &reported, &error)) {
+      for (const scale::SettingChange& c : reported) {
+        if (!seen[c.Key])
+          ++distinct;
+        seen[c.Key] = true;
+      }
+      if (distinct != seen.size())
+        error = "the scale did not report every setting";
+    }
+    if (error.empty()) {
+      for (const scale::SettingChange& c : reported)
+        b.settings[c.Key] = c.Value;
+      b.settingsLoaded = true;
+      b.settingsIp = b.ip;
+    } else {
+      SetError(kErrProtocol, "Invalid settings reply from scale " + b.ip + ": " + error);
+    }
+  }
+  if (!b.settingsLoaded)
+    b.settingsLoadError = b.lastErrorMessage;
+}
+
+void ScaleDriver::SendSettings() {
+  Buffers& b = *b_;
+  if (!b.settingsLoaded || b.settingsIp != b.ip) {
+    std::string reason =
+        b.settingsLoaded ? "they were read from " + b.settingsIp : b.settingsLoadError;
+    SetError(kErrSettingsNotLoaded, "Settings not sent to " + b.ip +
+                                        ": the scale's settings were not read first (" + reason +
+                                        ")");
+    return;
+  }
+  std::vector<scale::SettingChange> all(b.settings.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    all[i].Key = static_cast<int>(i);
+    all[i].Value = b.settings[i];
+  }
+  std::string body;
+  Exchange(Op::kSetSettings, scale::EncodeSettings(all), options_.ReplyTimeoutMs, &body);
 }
 
 void ScaleDriver::SendFile(const std::string& member, const std::vector<Variant>& args, Op op) {
@@ -556,39 +630,55 @@ bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs
     return false;
   }
 
-  std::string error;
-  ConnectFailure failure = ConnectFailure::kNone;
-  std::unique_ptr<TcpConnection> connection =
-      TcpConnect(ip, options_.Port, options_.ConnectTimeoutMs, &error, &failure);
-  if (connection == nullptr) {
-    int32_t code = failure == ConnectFailure::kRefused    ? kErrConnectRefused
-                   : failure == ConnectFailure::kTimedOut ? kErrConnectTimeout
-                                                          : kErrConnectFailed;
-    SetError(code, "Cannot connect to scale " + where + ": " + error);
-    return false;
-  }
-  connection->SetTimeoutMillis(replyTimeoutMs);
+  // The connection to the scale is kept between exchanges. A kept connection
+  // that the scale has closed meanwhile (idle timeout, restart) fails before
+  // any reply arrives; the request then goes once more on a new connection.
+  // Every operation stores or reads whole records, so a repeat is harmless.
   const uint8_t type = static_cast<uint8_t>(op);
-  if (!scale::WriteFrame(*connection, type, payload)) {
-    if (connection->TimedOut()) {
-      SetError(kErrReplyTimeout, "Sending to scale " + where + " timed out");
-    } else {
-      SetError(kErrConnectionLost, "Connection to scale " + where + " lost while sending");
-    }
-    return false;
-  }
-
   scale::Frame frame;
-  switch (scale::ReadFrame(*connection, &frame)) {
+  scale::ReadStatus status = scale::ReadStatus::kClosed;
+  bool sent = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool kept = b_->connection != nullptr && b_->connectionIp == ip;
+    if (!kept) {
+      b_->connection.reset();
+      std::string error;
+      ConnectFailure failure = ConnectFailure::kNone;
+      b_->connection = TcpConnect(ip, options_.Port, options_.ConnectTimeoutMs, &error, &failure);
+      if (b_->connection == nullptr) {
+        int32_t code = failure == ConnectFailure::kRefused    ? kErrConnectRefused
+                       : failure == ConnectFailure::kTimedOut ? kErrConnectTimeout
+                                                              : kErrConnectFailed;
+        SetError(code, "Cannot connect to scale " + where + ": " + error);
+        return false;
+      }
+      b_->connectionIp = ip;
+    }
+    b_->connection->SetTimeoutMillis(replyTimeoutMs);
+    sent = scale::WriteFrame(*b_->connection, type, payload);
+    status = sent ? scale::ReadFrame(*b_->connection, &frame) : scale::ReadStatus::kClosed;
+    if (!(kept && status == scale::ReadStatus::kClosed && !b_->connection->TimedOut()))
+      break;
+    b_->connection.reset();
+  }
+  // Whatever fails below leaves the connection unusable.
+  std::unique_ptr<TcpConnection> failed;
+  if (status != scale::ReadStatus::kOk)
+    failed = std::move(b_->connection);
+
+  switch (status) {
     case scale::ReadStatus::kOk:
       break;
     case scale::ReadStatus::kClosed:
     case scale::ReadStatus::kTruncated:
-      if (connection->TimedOut()) {
-        SetError(kErrReplyTimeout, "No reply from scale " + where + " within " +
-                                       std::to_string(replyTimeoutMs) + " ms");
+      if (failed->TimedOut()) {
+        SetError(kErrReplyTimeout, sent ? "No reply from scale " + where + " within " +
+                                              std::to_string(replyTimeoutMs) + " ms"
+                                        : "Sending to scale " + where + " timed out");
       } else {
-        SetError(kErrConnectionLost, "Scale " + where + " closed the connection before replying");
+        SetError(kErrConnectionLost,
+                 sent ? "Scale " + where + " closed the connection before replying"
+                      : "Connection to scale " + where + " lost while sending");
       }
       return false;
     case scale::ReadStatus::kBadMagic:
@@ -599,7 +689,9 @@ bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs
       SetError(kErrProtocol, "Invalid reply from scale " + where + ": reply exceeds the limit");
       return false;
   }
+  std::string error;
   if (frame.header.version != scale::kProtocolVersion) {
+    b_->connection.reset();
     SetError(kErrProtocol, "Scale " + where + " speaks protocol version " +
                                std::to_string(frame.header.version) + ", the driver version " +
                                std::to_string(scale::kProtocolVersion));
@@ -607,10 +699,12 @@ bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs
   }
   scale::Reply reply;
   if (frame.header.type != (type | scale::kReplyFlag)) {
+    b_->connection.reset();
     SetError(kErrProtocol, "Invalid reply from scale " + where + ": unexpected message type");
     return false;
   }
   if (!scale::DecodeReply(frame.payload, &reply, &error)) {
+    b_->connection.reset();
     SetError(kErrProtocol, "Invalid reply from scale " + where + ": " + error);
     return false;
   }

@@ -41,6 +41,9 @@
 //         problem: LastError is 0 on success (LastErrorMessage "OK") and one
 //         of the codes below otherwise, with a readable LastErrorMessage.
 //
+// The connection to the scale at IPAddress stays open between exchanges and
+// is replaced when the address changes or the scale has closed it.
+//
 // InitBufferSettings loads the scale's current settings into the buffer.
 // SetSettings sends the whole buffer; it refuses (kErrSettingsNotLoaded,
 // nothing sent) unless the buffer was loaded from the scale at the current
@@ -51,7 +54,7 @@
 // Misuse raises AutomationError whose message names the member: an unknown
 // member, a write to a read-only property, a value of the wrong type (an int
 // property takes an int or a whole double; a double property an int or a
-// double; a date a date or a double; text only text, valid UTF-8; a bool only
+// double; a date a date or a number; text only text, valid UTF-8; a bool only
 // a bool), wrong method arguments, a PLU_ or Message_ property without a
 // record in the buffer, a hot-key number outside 1..224 or a negative font
 // number.
@@ -108,7 +111,13 @@ class ScaleDriver : public AutomationObject {
   // LastError; returns true and the reply body on success.
   bool Exchange(scale::Op op, const std::string& payload, int replyTimeoutMs, std::string* body);
   void SetError(int32_t code, const std::string& message);
+  void LoadSettings();
+  void SendSettings();
   void SendFile(const std::string& member, const std::vector<Variant>& args, scale::Op op);
+  // The record that PLU_ and Message_ properties address; raises naming
+  // `member` when the buffer is empty.
+  scale::PluRecord& CurrentPlu(const std::string& member);
+  scale::MessageRecord& CurrentMessage(const std::string& member);
 
   const ScaleDriverOptions options_;
   std::unique_ptr<Buffers> b_;

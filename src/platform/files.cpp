@@ -303,21 +303,22 @@ bool ReadFileChunks(const std::string& path, size_t chunkSize,
   int fd = ::open(Sys(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     return false;
+  // Closed also when `consume` throws.
+  struct Closer {
+    int fd;
+    ~Closer() { CloseFd(fd); }
+  } closer{fd};
   std::string buffer(std::max<size_t>(chunkSize, 1), '\0');
-  bool ok = true;
   for (;;) {
     ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      ok = false;
-      break;
+      return false;
     }
     if (n == 0 || !consume(std::string_view(buffer.data(), static_cast<size_t>(n))))
-      break;
+      return true;
   }
-  CloseFd(fd);
-  return ok;
 }
 
 bool WriteFileAtomic(const std::string& path, const std::string& contents) {

@@ -42,7 +42,8 @@ bool ReadFileToString(const std::string& path, std::string* contents);
 // Reads the file from its start in pieces of at most `chunkSize` bytes and
 // hands each to `consume`, in order; stops early when `consume` returns
 // false. False when the file cannot be opened or read (the pieces handed
-// over so far stay handed over).
+// over so far stay handed over). An exception from `consume` passes through;
+// the file is closed.
 bool ReadFileChunks(const std::string& path, size_t chunkSize,
                     const std::function<bool(std::string_view chunk)>& consume);
 // Writes a temporary file in the same folder, flushes it to disk and renames

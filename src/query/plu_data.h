@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,26 +36,36 @@ struct MPLUData {
 };
 
 // One message: exactly 16 lines of ANSI text, all empty when the message is
-// created. A load keeps one message per article, so the lines are stored
-// packed: an empty message takes no memory beyond the object.
+// created. A load keeps a message for each article, so the lines are
+// stored packed in one block; a message whose lines are all empty holds no
+// block.
 class MMessage {
  public:
   static constexpr int kLineCount = 16;
 
-  // Line `k`, 1 <= k <= 16. The view is valid until the next SetLine().
+  MMessage() = default;
+  MMessage(const MMessage& other);
+  MMessage& operator=(const MMessage& other);
+  MMessage(MMessage&&) noexcept = default;
+  MMessage& operator=(MMessage&&) noexcept = default;
+
+  // Line `k`, 1 <= k <= 16; empty for any other `k`. The view is valid
+  // until the message is next changed.
   std::string_view Line(int k) const;
   // Sets line `k`, 1 <= k <= 16; other values of `k` are ignored.
   void SetLine(int k, std::string_view text);
   // Sets all 16 lines at once; lines[0] is line 1.
   void SetLines(const std::array<std::string_view, kLineCount>& lines);
 
-  friend bool operator==(const MMessage& a, const MMessage& b) { return a.data_ == b.data_; }
+  friend bool operator==(const MMessage& a, const MMessage& b);
 
  private:
-  // Lines 1 .. m, m being the last line that is not empty, each as its
-  // length (7 bits a byte, low bits first, high bit set on all but the last
-  // byte) followed by its characters.
-  std::string data_;
+  size_t StoredSize() const;
+
+  // Null, or: the number m of lines up to the last one that is not empty
+  // (one byte), then lines 1 .. m, each as its length (7 bits a byte, low
+  // bits first, high bit set on all but the last byte) and its characters.
+  std::unique_ptr<char[]> data_;
 };
 
 // The messages of a command; a message's number on the scale is index + 1.

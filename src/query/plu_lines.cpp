@@ -46,41 +46,22 @@ constexpr int32_t kUnitPiecesKg = 10;
 // larger one is a negative value written as its 16-bit complement.
 constexpr int32_t kShelfTimeLimit = 500;
 
-// Appends `text` with every pair of adjacent quotes made one quote and
-// every other quote removed.
+// Appends `text` with every pair of adjacent quotes made one quote, every
+// other quote removed and every vertical tab made CR LF.
 void AppendResolved(std::string_view text, std::string* out) {
-  size_t quote = text.find(kQuote);
-  if (quote == kNone) {
-    out->append(text);
-    return;
-  }
-  size_t start = 0;
-  while (quote != kNone) {
-    out->append(text.substr(start, quote - start));
-    if (quote + 1 < text.size() && text[quote + 1] == kQuote) {
-      out->push_back(kQuote);
-      start = quote + 2;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == kQuote) {
+      if (i + 1 < text.size() && text[i + 1] == kQuote) {
+        out->push_back(kQuote);
+        ++i;
+      }
+    } else if (c == kVerticalTab) {
+      out->append("\r\n");
     } else {
-      start = quote + 1;
-    }
-    quote = start < text.size() ? text.find(kQuote, start) : kNone;
-  }
-  out->append(text.substr(std::min(start, text.size())));
-}
-
-void ExpandVerticalTabs(std::string* field) {
-  if (field->find(kVerticalTab) == std::string::npos)
-    return;
-  std::string expanded;
-  expanded.reserve(field->size() + 8);
-  for (char c : *field) {
-    if (c == kVerticalTab) {
-      expanded += "\r\n";
-    } else {
-      expanded.push_back(c);
+      out->push_back(c);
     }
   }
-  field->swap(expanded);
 }
 
 // Index of the quote that closes a quoted field whose opening quote has been
@@ -127,47 +108,131 @@ void ReadInt(std::string_view text, int32_t* value) {
   TryImportStrToInt(text, value);
 }
 
-}  // namespace
-
-void FieldList::Reset(size_t n) {
-  if (items_.size() < n)
-    items_.resize(n);
-  for (size_t i = 0; i < n; ++i)
-    items_[i].clear();
-  count_ = n;
+// Plain decimals ([sign] digits [separator digits], at most 15 digits) are
+// converted here: the digits make an exact integer and one division by an
+// exact power of ten rounds as the full conversion does. False for any other
+// text.
+bool TryPlainDecimal(std::string_view text, char separator, double* value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+    ++i;
+  int64_t mantissa = 0;
+  int digits = 0;
+  int fraction = -1;  // digits after the separator; -1 before it
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 15)
+        return false;
+      mantissa = mantissa * 10 + (c - '0');
+      if (fraction >= 0)
+        ++fraction;
+    } else if (c == separator && fraction < 0 && digits > 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || fraction == 0)
+    return false;
+  const double number = static_cast<double>(mantissa) / kPowersOfTen[fraction < 0 ? 0 : fraction];
+  *value = negative ? -number : number;
+  return true;
 }
 
-std::string& FieldList::Append() {
-  if (count_ == items_.size()) {
-    items_.emplace_back();
-  } else {
-    items_[count_].clear();
+}  // namespace
+
+void FieldList::clear() {
+  fields_.clear();
+  buffer_.clear();
+}
+
+void FieldList::Reset(size_t n) {
+  clear();
+  fields_.resize(n);
+}
+
+void FieldList::Add(std::string_view text) {
+  fields_.push_back({text, 0, false});
+}
+
+void FieldList::AddResolved(std::string_view text) {
+  const size_t offset = buffer_.size();
+  AppendResolved(text, &buffer_);
+  fields_.push_back({std::string_view(nullptr, buffer_.size() - offset), offset, true});
+}
+
+void FieldList::Set(size_t i, std::string_view text) {
+  fields_[i] = {text, 0, false};
+}
+
+void FieldList::SetCopy(size_t i, std::string_view text) {
+  const size_t offset = buffer_.size();
+  buffer_.append(text);
+  fields_[i] = {std::string_view(nullptr, text.size()), offset, true};
+}
+
+void LineCounter::Feed(std::string_view piece) {
+  if (piece.empty())
+    return;
+  // CR and LF each end a line, except an LF right after a CR.
+  for (size_t at = piece.find('\n'); at != kNone; at = piece.find('\n', at + 1)) {
+    const char before = at == 0 ? last_ : piece[at - 1];
+    if (before != '\r')
+      ++breaks_;
   }
-  return items_[count_++];
+  for (size_t at = piece.find('\r'); at != kNone; at = piece.find('\r', at + 1))
+    ++breaks_;
+  last_ = piece.back();
+}
+
+size_t LineCounter::Lines() const {
+  return breaks_ + (last_ == '\n' || last_ == '\r' ? 0 : 1);
 }
 
 void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields) {
   fields->clear();
+  // The next quote and vertical tab of the line at or after the field in
+  // hand: a field without either is viewed as it stands.
+  size_t quoteAt = line.find(kQuote);
+  size_t tabAt = line.find(kVerticalTab);
+  auto add = [&](std::string_view text) {
+    const size_t begin = static_cast<size_t>(text.data() - line.data());
+    if (quoteAt < begin)
+      quoteAt = line.find(kQuote, begin);
+    if (tabAt < begin)
+      tabAt = line.find(kVerticalTab, begin);
+    const size_t end = begin + text.size();
+    if (quoteAt < end || tabAt < end) {
+      fields->AddResolved(text);
+    } else {
+      fields->Add(text);
+    }
+  };
+
   std::string_view rest = line;
   size_t p;  // index of the separator that ends the current field
   while ((p = rest.find(separator)) != kNone) {
-    std::string& field = fields->Append();
     if (rest.front() == kQuote) {
       rest.remove_prefix(1);
       const size_t q = FindClosingQuote(rest);
       if (q != kNone) {
-        AppendResolved(rest.substr(0, q), &field);
+        add(rest.substr(0, q));
         rest.remove_prefix(q + 1);
+      } else {
+        fields->Add({});
       }
-      // With no separator left, `p` keeps its value: what remains of the
-      // line is cut by the old position, as the record format always did.
+      // With no separator left, `p` keeps its value, and what remains of
+      // the line is cut at that earlier position.
       const size_t next = rest.find(separator);
       if (next != kNone)
         p = next;
     } else {
-      AppendResolved(rest.substr(0, p), &field);
+      add(rest.substr(0, p));
     }
-    ExpandVerticalTabs(&field);
     rest.remove_prefix(std::min(p + 1, rest.size()));
   }
   if (!rest.empty()) {
@@ -175,9 +240,7 @@ void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields
       rest.remove_prefix(1);
     if (!rest.empty() && rest.back() == kQuote)
       rest.remove_suffix(1);
-    std::string& field = fields->Append();
-    AppendResolved(rest, &field);
-    ExpandVerticalTabs(&field);
+    add(rest);
   }
 }
 
@@ -210,14 +273,15 @@ bool TryImportStrToInt(std::string_view text, int32_t* value) {
   return true;
 }
 
-double ImportStrToFloat(const std::string& text, double fallback) {
+double ImportStrToFloat(std::string_view text, double fallback) {
+  double value = 0.0;
+  if (TryPlainDecimal(text, GetSystemFormats().DecimalSeparator, &value))
+    return value;
   const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos)
+  if (first == kNone)
     return fallback;
   const size_t last = text.find_last_not_of(' ');
-  if (first == 0 && last + 1 == text.size())
-    return StrToFloatDef2(text, fallback);
-  return StrToFloatDef2(text.substr(first, last - first + 1), fallback);
+  return StrToFloatDef2(std::string(text.substr(first, last - first + 1)), fallback);
 }
 
 char ImportFieldSeparator(const std::string& importSimpleSeparator) {
@@ -289,7 +353,7 @@ bool PLULineParser::ParseDelimitedIngredients() {
   int filled = 0;
   int dropped = 0;
   for (size_t f = 2; f < fields_.size(); ++f) {
-    const std::string& text = fields_[f];
+    const std::string_view text = fields_[f];
     if (text.empty())
       continue;
     if (filled == MMessage::kLineCount) {
@@ -297,7 +361,7 @@ bool PLULineParser::ParseDelimitedIngredients() {
       continue;
     }
     lines[filled++] = text;
-    Log("Ingridient" + std::to_string(f - 2) + ": " + text, 0);
+    Log("Ingridient" + std::to_string(f - 2) + ": " + std::string(text), 0);
   }
   message.SetLines(lines);
   if (dropped > 0) {
@@ -340,16 +404,14 @@ bool PLULineParser::ParseFixedLine(std::string_view line) {
 void PLULineParser::CutFixedFields(std::string_view line) {
   const auto& config = settings_.FieldsConfig;
   const int64_t length = static_cast<int64_t>(line.size());
-  auto slot = [this](int32_t pos) -> std::string* {
-    return pos >= 1 && pos <= kPLUFieldCount ? &fields_[static_cast<size_t>(pos - 1)] : nullptr;
-  };
+  auto slot = [](int32_t pos) { return pos >= 1 && pos <= kPLUFieldCount; };
 
   fields_.Reset(kPLUFieldCount);
   for (int i = 0; i < kPLUFieldCount; ++i) {
     const MFieldConfig& field = config[i];
     const std::string_view text = TrimRightBlanks(CutColumns(line, field.PosHome, field.PosEnd));
-    if (std::string* target = slot(field.Pos))
-      target->assign(text);
+    if (slot(field.Pos))
+      fields_.Set(field.Pos - 1, text);
 
     // In the fixed record-marker layout a shelf time above the limit is a
     // negative number of five columns: 16-bit complement, the low digits
@@ -362,16 +424,14 @@ void PLULineParser::CutFixedFields(std::string_view line) {
     }
     int32_t complement = 0;
     TryImportStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
-    if (std::string* target = slot(field.Pos))
-      *target = "-" + std::to_string(65536 - int64_t{complement});
+    if (slot(field.Pos))
+      fields_.SetCopy(field.Pos - 1, "-" + std::to_string(65536 - int64_t{complement}));
 
     const MFieldConfig& name = config[kFieldName];
     const int64_t first = int64_t{name.PosHome} + 2;
     const int64_t last = int64_t{name.PosEnd} + 2;
-    if (first >= 1 && first <= length && last >= 1 && last <= length) {
-      if (std::string* target = slot(name.Pos))
-        target->assign(TrimRightBlanks(CutColumns(line, first, last)));
-    }
+    if (first >= 1 && first <= length && last >= 1 && last <= length && slot(name.Pos))
+      fields_.Set(name.Pos - 1, TrimRightBlanks(CutColumns(line, first, last)));
   }
 }
 
@@ -415,32 +475,35 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   const auto& config = settings_.FieldsConfig;
   const int32_t format = settings_.ImportExtraFormat;
   const size_t n = fields.size();
-  // The text of field `index` of the configuration, or null when its Pos
-  // is not within the line's fields.
-  auto text = [&](int index) -> const std::string* {
+  // The text of field `index` of the configuration; false when its Pos is
+  // not within the line's fields.
+  auto text = [&](int index, std::string_view* out) {
     const int32_t pos = config[index].Pos;
-    return pos >= 1 && static_cast<size_t>(pos) <= n ? &fields[static_cast<size_t>(pos - 1)]
-                                                     : nullptr;
+    if (pos < 1 || static_cast<size_t>(pos) > n)
+      return false;
+    *out = fields[static_cast<size_t>(pos - 1)];
+    return true;
   };
+  std::string_view t;
   auto readInt = [&](int index, int32_t* member) {
-    if (const std::string* t = text(index))
-      ReadInt(*t, member);
+    if (text(index, &t))
+      ReadInt(t, member);
   };
   auto readFloat = [&](int index, double* member) {
-    if (const std::string* t = text(index))
-      *member = ImportStrToFloat(*t, *member);
+    if (text(index, &t))
+      *member = ImportStrToFloat(t, *member);
   };
 
   readInt(kFieldNumber, &plu.Number);
-  if (const std::string* t = text(kFieldName))
-    plu.Name = *t;
+  if (text(kFieldName, &t))
+    plu.Name.assign(t);
   if (format == 2) {
     // The store code carries a two-character prefix; the department is two
     // characters; the barcode type is not in the record.
-    if (const std::string* t = text(kFieldCode); t != nullptr && t->size() > 2)
-      ReadInt(std::string_view(*t).substr(2), &plu.AddCode);
-    if (const std::string* t = text(kFieldDep); t != nullptr && t->size() >= 2)
-      ReadInt(std::string_view(*t).substr(0, 2), &plu.Dep);
+    if (text(kFieldCode, &t) && t.size() > 2)
+      ReadInt(t.substr(2), &plu.AddCode);
+    if (text(kFieldDep, &t) && t.size() >= 2)
+      ReadInt(t.substr(0, 2), &plu.Dep);
   } else {
     readInt(kFieldCode, &plu.AddCode);
     readInt(kFieldBarCodeType, &plu.BarCodeType);
@@ -450,9 +513,9 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   readInt(kFieldWeightUnit, &plu.WeightUnit);
   readFloat(kFieldTare, &plu.Tare);
   // IcePercent (field 8) is never read from a line.
-  if (const std::string* t = text(kFieldShlefTime)) {
+  if (text(kFieldShlefTime, &t)) {
     int32_t shelfTime = 0;
-    if (TryImportStrToInt(*t, &shelfTime)) {
+    if (TryImportStrToInt(t, &shelfTime)) {
       // The delimited record-marker layout writes a negative shelf time as
       // its 16-bit complement.
       if (format == 2 && shelfTime > kShelfTimeLimit)
@@ -460,16 +523,16 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
       plu.ShlefTime = shelfTime;
     }
   }
-  if (const std::string* t = text(kFieldProductionDate)) {
+  if (text(kFieldProductionDate, &t)) {
     DateTime date;
-    plu.ProductionDate = TryStrToDate(*t, &date) ? date : DateTime();
+    plu.ProductionDate = TryStrToDate(std::string(t), &date) ? date : DateTime();
   }
   readInt(kFieldLabel, &plu.Label);
   readInt(kFieldRebate, &plu.Rebate);
   readInt(kFieldPackageType, &plu.PackageType);
-  if (const std::string* t = text(kFieldPackageWeight)) {
+  if (text(kFieldPackageWeight, &t)) {
     int32_t weight = 0;
-    if (TryImportStrToInt(*t, &weight))
+    if (TryImportStrToInt(t, &weight))
       plu.PackageWeight = weight;
   }
   readInt(kFieldTolerance, &plu.Tolerance);
@@ -480,8 +543,8 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   std::array<std::string_view, MMessage::kLineCount> lines;
   bool any = false;
   for (int j = 0; j < MMessage::kLineCount; ++j) {
-    if (const std::string* t = text(kFieldMessageString1 + j)) {
-      lines[j] = *t;
+    if (text(kFieldMessageString1 + j, &t)) {
+      lines[j] = t;
       any = true;
     }
   }

@@ -20,24 +20,39 @@
 namespace tarvo {
 
 // The fields of one import line, numbered from 0 here (field i + 1 of the
-// line). The strings are kept from line to line, so that splitting a line
-// allocates only when a field is longer than any before it.
+// line). A field views the line's text as it stands, or, when its text had
+// to be changed, a copy kept in the list. Views of the line are valid while
+// the line's text is; all views are valid until the list is next changed.
 class FieldList {
  public:
-  size_t size() const { return count_; }
-  const std::string& operator[](size_t i) const { return items_[i]; }
-  std::string& operator[](size_t i) { return items_[i]; }
+  size_t size() const { return fields_.size(); }
+  std::string_view operator[](size_t i) const {
+    const Field& f = fields_[i];
+    return f.own ? std::string_view(buffer_).substr(f.offset, f.text.size()) : f.text;
+  }
 
   // No fields.
-  void clear() { count_ = 0; }
+  void clear();
   // Exactly `n` fields, all empty.
   void Reset(size_t n);
-  // Appends an empty field and returns it.
-  std::string& Append();
+  // Appends a field that views `text`.
+  void Add(std::string_view text);
+  // Appends a field whose text is `text` with every pair of adjacent quotes
+  // made one quote, every other quote removed and every vertical tab
+  // (code 11) made CR LF.
+  void AddResolved(std::string_view text);
+  // Field `i` views `text`, or holds a copy of it.
+  void Set(size_t i, std::string_view text);
+  void SetCopy(size_t i, std::string_view text);
 
  private:
-  std::vector<std::string> items_;
-  size_t count_ = 0;
+  struct Field {
+    std::string_view text;  // with `own`, only its size counts
+    size_t offset = 0;      // where an own text starts in buffer_
+    bool own = false;
+  };
+  std::vector<Field> fields_;
+  std::string buffer_;  // the own texts of the current line
 };
 
 // Cuts text that arrives in pieces into lines: CR, LF and CR LF each end a
@@ -55,6 +70,18 @@ class LineSplitter {
  private:
   std::string pending_;   // the start of a line that the next piece goes on with
   bool skip_lf_ = false;  // the last piece ended with CR: a leading LF belongs to it
+};
+
+// Counts the lines of text that arrives in pieces, by the rules of
+// LineSplitter, without cutting them out.
+class LineCounter {
+ public:
+  void Feed(std::string_view piece);
+  size_t Lines() const;
+
+ private:
+  size_t breaks_ = 0;  // CR, LF and CR LF each count once
+  char last_ = '\n';   // the last character so far; none yet counts as a break
 };
 
 // Splits a delimited import line into `fields`:
@@ -81,7 +108,7 @@ bool TryImportStrToInt(std::string_view text, int32_t* value);
 // system decimal separator, or failing that with every "." read as ","
 // (so "2.5" reads on both kinds of system); blanks around the number are
 // ignored. `fallback` when neither converts.
-double ImportStrToFloat(const std::string& text, double fallback);
+double ImportStrToFloat(std::string_view text, double fallback);
 
 // The field separator of delimited files: the first character of the
 // ImportSimpleSeparator setting, "," when the setting is empty.

@@ -26,9 +26,7 @@ class DataFileText {
   // Looks for a byte-order mark and counts the lines. False when the file
   // cannot be read.
   bool Open(size_t* lineCount) {
-    LineSplitter splitter;
-    size_t count = 0;
-    auto countLine = [&count](std::string_view) { ++count; };
+    LineCounter counter;
     bool first = true;
     const bool read = ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
       if (first) {
@@ -37,7 +35,7 @@ class DataFileText {
         if (declared_)
           return false;
       }
-      splitter.Feed(chunk, countLine);
+      counter.Feed(chunk);
       return true;
     });
     if (!read)
@@ -47,10 +45,9 @@ class DataFileText {
       if (!ReadFileToString(path_, &bytes))
         return false;
       decoded_ = DecodeTextFileToAnsi(bytes);
-      splitter.Feed(decoded_, countLine);
+      counter.Feed(decoded_);
     }
-    splitter.Finish(countLine);
-    *lineCount = count;
+    *lineCount = counter.Lines();
     return true;
   }
 

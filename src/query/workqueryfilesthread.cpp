@@ -205,8 +205,12 @@ bool TWorkQueryFilesThread::LoadCommandData() {
       return LoadScaleSettingsFile(*this);
     case kCmdSetPLU:
     case kCmdUpdatePLU: {
+      // "Loaded" is recorded only for data that loaded: a file without a
+      // valid PLU keeps the state the load step gave it (4), so the journal
+      // and the status show why the command was set aside.
       const bool loaded = LoadPLUFile(*this);
-      SetScaleState(kStatePLULoaded);
+      if (loaded)
+        SetScaleState(kStatePLULoaded);
       return loaded;
     }
     case kCmdSetLabel:

@@ -20,7 +20,8 @@ std::string BaseNameOf(const std::string& fileName) {
 }  // namespace
 
 std::string CommandName(int commandNumber) {
-  if (commandNumber < 0 || commandNumber > 6) return "";
+  if (commandNumber < 0 || commandNumber > 6)
+    return "";
   return kCommandNames[commandNumber];
 }
 
@@ -28,7 +29,8 @@ int FontNumberOf(const std::string& fileName) {
   const std::string name = BaseNameOf(fileName);
   int number = -1;
   for (int i = 0; i < kFontFileNameCount; ++i) {
-    if (name.find(BaseNameOf(FontFileName(i))) != std::string::npos) number = i;
+    if (name.find(BaseNameOf(FontFileName(i))) != std::string::npos)
+      number = i;
   }
   return number;
 }
@@ -48,7 +50,8 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
     lines.push_back("FontNumber=" + std::to_string(FontNumberOf(originalFileName)));
   }
   const std::string name = CommandName(commandNumber);
-  if (!name.empty()) lines.push_back("Command=" + name);
+  if (!name.empty())
+    lines.push_back("Command=" + name);
   return lines;
 }
 

@@ -22,8 +22,7 @@ int FontNumberOf(const std::string& fileName);
 
 // The lines of N.cmd for a command (each without its line end).
 std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
-                                          const std::string& originalFileName,
-                                          const DateTime& now);
+                                          const std::string& originalFileName, const DateTime& now);
 
 // Queues one command: copies importPath/originalFileName to N.dat (a failed
 // copy is ignored: the worker finds no data and sets the command aside), then

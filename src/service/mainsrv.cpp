@@ -5,11 +5,11 @@
 
 #include "common/fileswork.h"
 #include "common/miscutil.h"
-#include "service/command_files.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system_formats.h"
+#include "service/command_files.h"
 
 namespace tarvo {
 
@@ -32,7 +32,8 @@ constexpr int64_t kImportSettleMs = 2000;
 
 std::string AsciiLowerCase(std::string text) {
   for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
   }
   return text;
 }
@@ -41,18 +42,24 @@ std::string AsciiLowerCase(std::string text) {
 // sign, then digits only.
 bool TryParseDecimal(const std::string& text, int32_t* value) {
   size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i == text.size()) return false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+    negative = text[i++] == '-';
+  if (i == text.size())
+    return false;
   int64_t n = 0;
   for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
+    if (text[i] < '0' || text[i] > '9')
+      return false;
     n = n * 10 + (text[i] - '0');
-    if (n > 2147483648LL) return false;
+    if (n > 2147483648LL)
+      return false;
   }
   n = negative ? -n : n;
-  if (n > 2147483647LL) return false;
+  if (n > 2147483647LL)
+    return false;
   *value = static_cast<int32_t>(n);
   return true;
 }
@@ -70,8 +77,8 @@ TMainTarvoService::TMainTarvoService(const ServiceContext& context)
   // log, no errors).
   LogProcessInfo process = LogProcessInfo::Current();
   process.ExePath = context_.ExePath;
-  log_ = std::make_unique<TSystemLog>(LogOptions{slTime, slDate, slNumber, slHeader}, clock_,
-                                      process);
+  log_ =
+      std::make_unique<TSystemLog>(LogOptions{slTime, slDate, slNumber, slHeader}, clock_, process);
   settings_ = std::make_unique<MServiceSettings>(context_.ExePath, *log_, clock_);
   log_->SetOption(slDisabled, !settings_->EnableLogFile);
   log_->SetOption(slRewrite, settings_->ReWriteLog);
@@ -88,7 +95,8 @@ TMainTarvoService::~TMainTarvoService() {
 }
 
 void TMainTarvoService::ServiceDestroy() {
-  if (!log_) return;
+  if (!log_)
+    return;
   LogWrite("ServiceDestroy: Start destroing.", 3);
   LogWrite("ServiceDestroy: Delete internal objects.", 1);
   if (!QueryThreads.empty()) {
@@ -117,7 +125,8 @@ bool TMainTarvoService::HasSwitch(const std::string& name) const {
 }
 
 void TMainTarvoService::LogWrite(const std::string& text, int level) {
-  if (!log_) return;
+  if (!log_)
+    return;
   tarvo::LogWrite(*log_, LogClients_.get(), clock_, text, level);
 }
 
@@ -132,7 +141,8 @@ void TMainTarvoService::ServiceStart(bool* started) {
   MServiceSettings& settings = *settings_;
   LogWrite("Settings: Load settings.", 0);
   settings.LoadSettings();
-  for (const std::string& line : settings.GlobalSettingsCopy()) LogWrite(line, 0);
+  for (const std::string& line : settings.GlobalSettingsCopy())
+    LogWrite(line, 0);
 
   LogWrite("Settings: Load list scales.", 0);
   settings.LoadScaleList();
@@ -143,7 +153,8 @@ void TMainTarvoService::ServiceStart(bool* started) {
   } else {
     LogWrite("Settings: Loaded " + std::to_string(scales.size()) + " scales.", 1);
   }
-  for (const MScaleState& scale : scales) LogWrite(scale.IP, 0);
+  for (const MScaleState& scale : scales)
+    LogWrite(scale.IP, 0);
 
   LogWrite("Settings: Load field config.", 0);
   settings.LoadFieldsConfig();
@@ -200,7 +211,8 @@ void TMainTarvoService::ServiceShutdown() {
 
 void TMainTarvoService::ServiceInstall() {
   LogWrite("Service: Install service.", 1);
-  if (HasSwitch("SILENT") || !context_.notify) return;
+  if (HasSwitch("SILENT") || !context_.notify)
+    return;
   context_.notify(
       std::string("Установка службы\n\n") +
       "Сервер автоматической загрузки весов Tarvo установлен.\n\n" +
@@ -211,7 +223,8 @@ void TMainTarvoService::ServiceInstall() {
 
 void TMainTarvoService::ServiceUninstall() {
   LogWrite("Service: Delete service.", 1);
-  if (HasSwitch("SILENT") || !context_.notify) return;
+  if (HasSwitch("SILENT") || !context_.notify)
+    return;
   context_.notify(std::string("Удаление службы\n\n") +
                   "Спасибо за использование комплекса ПО для весов Tarvo.\n\n" +
                   "В случае возникновения вопросов по его использованию звоните по телефону " +
@@ -219,10 +232,12 @@ void TMainTarvoService::ServiceUninstall() {
 }
 
 void TMainTarvoService::ProcessControlRequests() {
-  if (!context_.pollControl) return;
+  if (!context_.pollControl)
+    return;
   for (;;) {
     const ControlRequest request = context_.pollControl();
-    if (request == ControlRequest::kNone) return;
+    if (request == ControlRequest::kNone)
+      return;
     if (request == ControlRequest::kShutdown) {
       ServiceShutdown();
     } else if (!terminated_) {
@@ -292,14 +307,17 @@ void TMainTarvoService::ServiceExecute() {
           LogWrite(std::string("ServiceExecute~DeleteSend: ") + e.what(), 5);
         }
       }
-      if (Timer_ImportInterval.Fire()) Timer_ImportIntervalTimer();
+      if (Timer_ImportInterval.Fire())
+        Timer_ImportIntervalTimer();
       if (ImportScanRequested) {
         ImportScanRequested = false;
         // An unusable scale list skips the rest of the pass.
-        if (!ImportScan()) continue;
+        if (!ImportScan())
+          continue;
       }
       ProcessControlRequests();
-      if (!terminated_ && !TerminateLoop) clock_.SleepMillis(kLoopSleepMs);
+      if (!terminated_ && !TerminateLoop)
+        clock_.SleepMillis(kLoopSleepMs);
     }
   } catch (const std::exception& e) {
     LogWrite(std::string("ServiceExecute: ") + e.what(), 5);
@@ -333,11 +351,13 @@ void TMainTarvoService::CreateQueryThreads() {
 }
 
 void TMainTarvoService::DeleteQueryThreads() {
-  if (QueryThreads.empty()) return;
+  if (QueryThreads.empty())
+    return;
   LogWrite("IntFunction: Deleting threads.", 0);
   // Every worker is told first, so that those waiting for a retry end
   // together; each then finishes the transfer it is in.
-  for (auto& worker : QueryThreads) worker->Terminate();
+  for (auto& worker : QueryThreads)
+    worker->Terminate();
   for (auto& worker : QueryThreads) {
     LogWrite("IntFunction: Delete thread " + std::to_string(worker->Handle()) + ".", 0);
     worker->WaitFor();
@@ -349,7 +369,8 @@ void TMainTarvoService::DeleteQueryThreads() {
 
 void TMainTarvoService::DeleteQueryFiles(const std::string& extension) {
   const std::string folder = settings_->Snapshot().QueryPath;
-  if (folder.empty()) return;
+  if (folder.empty())
+    return;
   for (const FileEntry& entry : ListFolder(folder, "*" + extension)) {
     if (DeleteFile(IncludeTrailingPathDelimiter(folder) + entry.Name)) {
       LogWrite("ServiceExecute: Delete file <" + entry.Name + ">.", 1);
@@ -388,12 +409,14 @@ bool TMainTarvoService::ImportScan() {
     const int64_t now = FileTimeNowMillis();
     for (const FileEntry& entry : entries) {
       const int command = ImportCommandNumber(entry.Name);
-      if (command < 0 || entry.IsFolder) continue;
+      if (command < 0 || entry.IsFolder)
+        continue;
       // A file written within the settle time may still be growing: it waits
       // for the next scan rather than being queued half-written and deleted.
-      if (now - entry.ModifiedMillis < kImportSettleMs) continue;
-      const int target = ImportTargetScale(entry.Name, values.ImportExtraFormat,
-                                           values.FileMask_DividerIP);
+      if (now - entry.ModifiedMillis < kImportSettleMs)
+        continue;
+      const int target =
+          ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
       for (const MScaleState& scale : scales) {
         ForceDirectories(values.QueryPath);
         const std::string base = GetUniqueFileName(values.QueryPath);
@@ -402,7 +425,8 @@ bool TMainTarvoService::ImportScan() {
                                    LastSystemErrorMessage());
         }
         if (target > 0) {
-          if (target != GetIPOctet(scale.IP, 3)) continue;
+          if (target != GetIPOctet(scale.IP, 3))
+            continue;
           CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
                             clock_.LocalNow());
           LogWrite("ServiceExecute: Command file for one scale <" + base + "> created.", 1);
@@ -423,9 +447,11 @@ bool TMainTarvoService::ImportScan() {
 
 int ImportCommandNumber(const std::string& fileName) {
   const std::string ext = AsciiLowerCase(ExtractFileExt(fileName));
-  if (ext.empty()) return -1;
+  if (ext.empty())
+    return -1;
   for (int i = 0; i < kImportFileKindCount; ++i) {
-    if (ImportFileKind(i) == ext) return i < 2 ? i : i - 1;
+    if (ImportFileKind(i) == ext)
+      return i < 2 ? i : i - 1;
   }
   return -1;
 }
@@ -442,17 +468,21 @@ int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
     const size_t at = base.find(divider);
     named = at != std::string::npos && static_cast<int>(at) + 1 == length - 3;
   }
-  if (!named) return 0;
+  if (!named)
+    return 0;
   int32_t number = 0;
-  if (!TryParseDecimal(base.substr(length - 3), &number)) number = 0;
+  if (!TryParseDecimal(base.substr(length - 3), &number))
+    number = 0;
   return number >= 1 && number <= 254 ? number : 0;
 }
 
 bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
   const std::string wanted = AnsiUpperCase(name);
   for (const std::string& arg : args) {
-    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) continue;
-    if (AnsiUpperCase(arg.substr(1)) == wanted) return true;
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/'))
+      continue;
+    if (AnsiUpperCase(arg.substr(1)) == wanted)
+      return true;
   }
   return false;
 }

@@ -30,9 +30,9 @@ inline constexpr char kDriverProgId[] = "TarvoDriver.TarvoOLEDriver";
 
 // What the service needs from its host. Everything must outlive the service.
 struct ServiceContext {
-  std::string ExePath;               // the executable: the INI, log and folders lie beside it
-  std::vector<std::string> Args;     // the command line, without the program name
-  const Clock* clock = nullptr;      // time of the loop, timers and log stamps
+  std::string ExePath;            // the executable: the INI, log and folders lie beside it
+  std::vector<std::string> Args;  // the command line, without the program name
+  const Clock* clock = nullptr;   // time of the loop, timers and log stamps
   const AutomationRegistry* registry = nullptr;  // creates the scale driver
   MainThreadQueue* mainQueue = nullptr;          // the main thread's hand-off
   // Takes one pending stop or shutdown request without waiting.

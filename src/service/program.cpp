@@ -31,7 +31,8 @@ int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
   std::thread serviceThread([&] {
     try {
       service.ServiceStart(&started);
-      if (started) service.ServiceExecute();
+      if (started)
+        service.ServiceExecute();
     } catch (const std::exception& e) {
       service.LogWrite(std::string("ServiceExecute: ") + e.what(), 5);
     }
@@ -59,10 +60,12 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
 
   const bool install = FindCmdLineSwitch(args, "INSTALL");
   const bool uninstall = FindCmdLineSwitch(args, "UNINSTALL");
-  if (!install && !uninstall) InstallControlHandlers();
+  if (!install && !uninstall)
+    InstallControlHandlers();
 
   auto service = std::make_unique<TMainTarvoService>(context);
-  if (IsServiceInstalled(args)) return 0;
+  if (IsServiceInstalled(args))
+    return 0;
 
   if (install || uninstall) {
     std::string error;

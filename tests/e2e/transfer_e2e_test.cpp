@@ -19,13 +19,14 @@ const std::vector<std::string> kScales = {"127.0.0.101", "127.0.0.102", "127.0.0
 std::string RandomBytes(size_t n, unsigned seed) {
   std::mt19937 gen(seed);
   std::string out(n, '\0');
-  for (char& c : out) c = static_cast<char>(gen() & 0xff);
+  for (char& c : out)
+    c = static_cast<char>(gen() & 0xff);
   return out;
 }
 
 std::string Ini(const std::vector<std::string>& scales, const std::string& extra = "") {
-  std::string text = "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n" + extra +
-                     "[ListScales]\r\n";
+  std::string text =
+      "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n" + extra + "[ListScales]\r\n";
   for (size_t i = 0; i < scales.size(); ++i) {
     text += "Scale" + std::to_string(i + 1) + "=" + scales[i] + "\r\n";
   }
@@ -44,8 +45,8 @@ class TransferTest : public ::testing::Test {
   }
 
   void StartService() {
-    service_.Start({{"TARVO_SCALE_PORT", std::to_string(emu_->port())},
-                    {"TARVO_TIMER_SCALE", "0.01"}});
+    service_.Start(
+        {{"TARVO_SCALE_PORT", std::to_string(emu_->port())}, {"TARVO_TIMER_SCALE", "0.01"}});
     ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
   }
 
@@ -55,8 +56,10 @@ class TransferTest : public ::testing::Test {
         [&] {
           for (const char* folder : {"Import", "Query"}) {
             std::error_code ec;
-            for (const auto& e : std::filesystem::directory_iterator(service_.dir().File(folder), ec)) {
-              if (!e.is_directory()) return false;
+            for (const auto& e :
+                 std::filesystem::directory_iterator(service_.dir().File(folder), ec)) {
+              if (!e.is_directory())
+                return false;
             }
           }
           return true;
@@ -68,7 +71,8 @@ class TransferTest : public ::testing::Test {
     std::string all;
     for (const auto& e : std::filesystem::directory_iterator(service_.dir().File("Log"))) {
       const std::string name = e.path().filename().string();
-      if (name != "tarvo-scale-server.log") all += service_.dir().Read("Log/" + name);
+      if (name != "tarvo-scale-server.log")
+        all += service_.dir().Read("Log/" + name);
     }
     return all;
   }
@@ -83,17 +87,19 @@ TEST_F(TransferTest, LogoReachesEveryScaleAndANamedOneOnlyItsScale) {
   service_.DropImportFile("logo.bmp", logo);
   ASSERT_TRUE(WaitUntil([&] { return emu_->ScaleFile("127.0.0.103", "logo.bmp") == logo; }, 30000));
   ASSERT_TRUE(WaitQueueEmpty());
-  for (const std::string& ip : kScales) EXPECT_EQ(emu_->ScaleFile(ip, "logo.bmp"), logo) << ip;
+  for (const std::string& ip : kScales)
+    EXPECT_EQ(emu_->ScaleFile(ip, "logo.bmp"), logo) << ip;
 
   const std::string second = RandomBytes(700, 2);
   service_.DropImportFile("logo#102.bmp", second);
-  ASSERT_TRUE(WaitUntil([&] { return emu_->ScaleFile("127.0.0.102", "logo.bmp") == second; },
-                        30000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return emu_->ScaleFile("127.0.0.102", "logo.bmp") == second; }, 30000));
   ASSERT_TRUE(WaitQueueEmpty());
   EXPECT_EQ(emu_->ScaleFile("127.0.0.101", "logo.bmp"), logo);
   EXPECT_EQ(emu_->ScaleFile("127.0.0.103", "logo.bmp"), logo);
   const std::string journal = Journal();
-  EXPECT_THAT(journal, HasSubstr("IP=127.0.0.102 Operation=SetLogo     Status=0 File=logo#102.bmp"));
+  EXPECT_THAT(journal,
+              HasSubstr("IP=127.0.0.102 Operation=SetLogo     Status=0 File=logo#102.bmp"));
   ASSERT_TRUE(service_.Stop());
   EXPECT_EQ(service_.process().exit_code(), 0);
 }
@@ -105,9 +111,12 @@ TEST_F(TransferTest, HotKeysFontAndAnOversizedLabel) {
   const std::string font = RandomBytes(4096, 3);
   service_.DropImportFile("8x16.fnt", font);
   service_.DropImportFile("big.scr", std::string(200001, 'L'));
-  ASSERT_TRUE(WaitUntil([&] { return !emu_->ScaleFile("127.0.0.111", "font0.fnt").empty() &&
-                                     !emu_->ScaleFile("127.0.0.111", "hotkeys.tsv").empty(); },
-                        30000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return !emu_->ScaleFile("127.0.0.111", "font0.fnt").empty() &&
+               !emu_->ScaleFile("127.0.0.111", "hotkeys.tsv").empty();
+      },
+      30000));
   ASSERT_TRUE(WaitQueueEmpty());
   EXPECT_EQ(emu_->ScaleFile("127.0.0.111", "font0.fnt"), font);
   const std::string hotkeys = emu_->ScaleFile("127.0.0.111", "hotkeys.tsv");
@@ -146,8 +155,7 @@ TEST_F(TransferTest, ADownScaleIsRetriedUntilItAnswers) {
 }
 
 TEST_F(TransferTest, CommandsForOneScaleNeverOverlap) {
-  StartAll({"127.0.0.131", "127.0.0.132"}, {"127.0.0.131", "127.0.0.132"},
-           {"--delay-ms", "300"});
+  StartAll({"127.0.0.131", "127.0.0.132"}, {"127.0.0.131", "127.0.0.132"}, {"--delay-ms", "300"});
   for (int i = 0; i < 4; ++i) {
     service_.DropImportFile("logo" + std::to_string(i) + ".bmp", RandomBytes(100, 10 + i));
   }
@@ -168,7 +176,8 @@ TEST_F(TransferTest, CommandsForOneScaleNeverOverlap) {
     int open = 0, done = 0;
     for (size_t at = 0;;) {
       const size_t b = log.find(begin, at), e = log.find(end, at);
-      if (b == std::string::npos && e == std::string::npos) break;
+      if (b == std::string::npos && e == std::string::npos)
+        break;
       if (b < e) {
         EXPECT_EQ(open, 0) << "two commands at " << ip << " at once";
         ++open;

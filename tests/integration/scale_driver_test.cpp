@@ -21,10 +21,10 @@ constexpr char kNoScale[] = "127.0.0.103";  // nothing listens here
 
 class ScaleDriverTest : public ::testing::Test {
  protected:
-  void StartEmulator(emu::EmulatorOptions options = {}) {
+  void StartEmulator(emu::EmulatorOptions options = {}, int port = 0) {
     options.StateDir = dir_.path() + "/state";
     options.Addresses = {kScale, kOtherScale};
-    options.Port = 0;
+    options.Port = port;
     if (options.Serial.empty())
       options.Serial = "SN-0042";
     emulator_ = std::make_unique<emu::ScaleEmulator>(options);
@@ -336,6 +336,31 @@ TEST_F(ScaleDriverTest, AScaleThatIsDownGivesAnErrorCodeForEverySendAndNoExcepti
   d->SetProperty("IPAddress", std::string("scale-7"));
   d->Invoke("ClearAllPLUAndMessages");
   EXPECT_EQ(LastError(*d), kErrConnectFailed);
+}
+
+TEST_F(ScaleDriverTest, AScaleSwitchedOffAndOnIsReachedAgainBySameDriver) {
+  StartEmulator();
+  const int port = emulator_->Port();
+  auto d = Driver();
+  d->Invoke("ClearAllPLUAndMessages");
+  ASSERT_EQ(LastError(*d), 0);
+  emulator_->Stop();
+  d->Invoke("ClearAllPLUAndMessages");
+  EXPECT_EQ(LastError(*d), kErrConnectRefused) << LastErrorMessage(*d);
+
+  StartEmulator({}, port);
+  d->Invoke("ClearAllPLUAndMessages");
+  EXPECT_EQ(LastError(*d), 0) << LastErrorMessage(*d);
+  emulator_->Stop();  // closes the connection the driver keeps
+  StartEmulator({}, port);
+  d->Invoke("InitBufferPLU");
+  AddPlu(*d, 3, "Again", 1);
+  d->Invoke("SetAllPLU");
+  EXPECT_EQ(LastError(*d), 0) << LastErrorMessage(*d);
+  EXPECT_EQ(Rows("plus.tsv").size(), 1u);
+  // The request reached the scale once.
+  std::string log = State("operations.log");
+  EXPECT_EQ(log.find("\tSetPlus\t"), log.rfind("\tSetPlus\t"));
 }
 
 TEST_F(ScaleDriverTest, AnInjectedErrorCodeComesBackAsLastError) {

@@ -33,16 +33,19 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   const std::string err = cwd + "/stderr.txt";
   pid_ = fork();
   if (pid_ == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (chdir(cwd.c_str()) != 0)
+      _exit(126);
     int fd_out = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int fd_err = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int fd_in = open("/dev/null", O_RDONLY);
     dup2(fd_in, 0);
     dup2(fd_out, 1);
     dup2(fd_err, 2);
-    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : env)
+      setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
+    for (std::string& a : argv_text)
+      argv.push_back(a.data());
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -58,16 +61,19 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::Signal(int signal) {
-  if (running_) kill(pid_, signal);
+  if (running_)
+    kill(pid_, signal);
 }
 
 bool ChildProcess::Wait(int timeoutMs) {
-  if (!running_) return true;
+  if (!running_)
+    return true;
   return WaitUntil(
       [&] {
         int status = 0;
         pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r != pid_) return false;
+        if (r != pid_)
+          return false;
         running_ = false;
         exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return true;
@@ -75,23 +81,30 @@ bool ChildProcess::Wait(int timeoutMs) {
       timeoutMs);
 }
 
-std::string ChildProcess::Stdout() const { return ReadAll(cwd_ + "/stdout.txt"); }
-std::string ChildProcess::Stderr() const { return ReadAll(cwd_ + "/stderr.txt"); }
+std::string ChildProcess::Stdout() const {
+  return ReadAll(cwd_ + "/stdout.txt");
+}
+std::string ChildProcess::Stderr() const {
+  return ReadAll(cwd_ + "/stderr.txt");
+}
 
 bool ChildProcess::WaitForStdout(const std::string& text, int timeoutMs) const {
   return WaitUntil([&] { return Stdout().find(text) != std::string::npos; }, timeoutMs);
 }
 
 int RunToEnd(const std::string& program, const std::vector<std::string>& args,
-             const std::string& cwd, const std::map<std::string, std::string>& env,
-             int timeoutMs, std::string* output) {
+             const std::string& cwd, const std::map<std::string, std::string>& env, int timeoutMs,
+             std::string* output) {
   ChildProcess child(program, args, cwd, env);
   const bool ended = child.Wait(timeoutMs);
-  if (output) *output = child.Stdout() + child.Stderr();
+  if (output)
+    *output = child.Stdout() + child.Stderr();
   return ended ? child.exit_code() : -1;
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::string BinDir() {
 #ifdef TARVO_BIN_DIR

@@ -47,8 +47,8 @@ class ChildProcess {
 // code; -1 on timeout (the child is killed). Output goes to `output` when
 // given (stdout and stderr together).
 int RunToEnd(const std::string& program, const std::vector<std::string>& args,
-             const std::string& cwd, const std::map<std::string, std::string>& env,
-             int timeoutMs, std::string* output = nullptr);
+             const std::string& cwd, const std::map<std::string, std::string>& env, int timeoutMs,
+             std::string* output = nullptr);
 
 // Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
 template <typename Fn>
@@ -60,8 +60,10 @@ void SleepMs(int ms);
 template <typename Fn>
 bool WaitUntil(Fn condition, int timeoutMs) {
   for (int waited = 0;; waited += 20) {
-    if (condition()) return true;
-    if (waited >= timeoutMs) return false;
+    if (condition())
+      return true;
+    if (waited >= timeoutMs)
+      return false;
     SleepMs(20);
   }
 }

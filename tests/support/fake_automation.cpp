@@ -32,7 +32,8 @@ std::string AutomationCall::ToString() const {
     case Kind::kInvoke: {
       std::string s = "call " + member + "(";
       for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0) s += ",";
+        if (i > 0)
+          s += ",";
         s += VariantText(values[i]);
       }
       return s + ")";
@@ -44,7 +45,8 @@ std::string AutomationCall::ToString() const {
 std::vector<std::string> FakeAutomationLog::CallStrings() {
   std::lock_guard<std::mutex> lock(mu);
   std::vector<std::string> out;
-  for (const AutomationCall& c : calls) out.push_back(c.ToString());
+  for (const AutomationCall& c : calls)
+    out.push_back(c.ToString());
   return out;
 }
 
@@ -56,7 +58,8 @@ void FakeAutomationLog::Set(const std::string& name, const Variant& value) {
 Variant FakeAutomationObject::GetProperty(const std::string& name) {
   std::lock_guard<std::mutex> lock(log_->mu);
   log_->calls.push_back({AutomationCall::Kind::kGet, name, {}});
-  if (log_->failing.count(name)) throw AutomationError("Fake failure in " + name);
+  if (log_->failing.count(name))
+    throw AutomationError("Fake failure in " + name);
   auto it = log_->values.find(name);
   return it == log_->values.end() ? Variant() : it->second;
 }
@@ -64,7 +67,8 @@ Variant FakeAutomationObject::GetProperty(const std::string& name) {
 void FakeAutomationObject::SetProperty(const std::string& name, const Variant& value) {
   std::lock_guard<std::mutex> lock(log_->mu);
   log_->calls.push_back({AutomationCall::Kind::kSet, name, {value}});
-  if (log_->failing.count(name)) throw AutomationError("Fake failure in " + name);
+  if (log_->failing.count(name))
+    throw AutomationError("Fake failure in " + name);
   log_->values[name] = value;
 }
 
@@ -72,9 +76,11 @@ Variant FakeAutomationObject::Invoke(const std::string& name, const std::vector<
   {
     std::lock_guard<std::mutex> lock(log_->mu);
     log_->calls.push_back({AutomationCall::Kind::kInvoke, name, args});
-    if (log_->failing.count(name)) throw AutomationError("Fake failure in " + name);
+    if (log_->failing.count(name))
+      throw AutomationError("Fake failure in " + name);
   }
-  if (log_->onInvoke) log_->onInvoke(name, *log_);
+  if (log_->onInvoke)
+    log_->onInvoke(name, *log_);
   return Variant();
 }
 

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 
 #include <unistd.h>
 
@@ -13,20 +13,23 @@ namespace tarvo::testing {
 
 EmulatorProcess::EmulatorProcess(const std::vector<std::string>& addresses,
                                  const std::vector<std::string>& extra, int port) {
-  std::vector<std::string> args = {"--state", dir_.File("state"), "--port",
-                                   std::to_string(port)};
+  std::vector<std::string> args = {"--state", dir_.File("state"), "--port", std::to_string(port)};
   args.insert(args.end(), extra.begin(), extra.end());
   args.insert(args.end(), addresses.begin(), addresses.end());
   process_ = std::make_unique<ChildProcess>(BinDir() + "/tarvo-scale-emu", args, dir_.path());
   const std::string last = "listening on " + addresses.back() + ":";
-  if (!process_->WaitForStdout(last, 10000)) return;
+  if (!process_->WaitForStdout(last, 10000))
+    return;
   // "listening on IP:PORT"
   const std::string out = process_->Stdout();
   const size_t colon = out.find(':', out.find("listening on "));
-  if (colon != std::string::npos) port_ = std::atoi(out.c_str() + colon + 1);
+  if (colon != std::string::npos)
+    port_ = std::atoi(out.c_str() + colon + 1);
 }
 
-EmulatorProcess::~EmulatorProcess() { Stop(); }
+EmulatorProcess::~EmulatorProcess() {
+  Stop();
+}
 
 void EmulatorProcess::Stop() {
   if (process_ && process_->running()) {
@@ -35,8 +38,7 @@ void EmulatorProcess::Stop() {
   }
 }
 
-std::string EmulatorProcess::ScaleFile(const std::string& address,
-                                       const std::string& name) const {
+std::string EmulatorProcess::ScaleFile(const std::string& address, const std::string& name) const {
   return dir_.Read("state/" + address + "/" + name);
 }
 
@@ -53,12 +55,14 @@ ServiceProcess::~ServiceProcess() {
 
 void ServiceProcess::Start(const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> all = {{"TARVO_PORT_BASE", std::to_string(PrivatePortBase())}};
-  for (const auto& [k, v] : env) all[k] = v;
+  for (const auto& [k, v] : env)
+    all[k] = v;
   process_ = std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all);
 }
 
 bool ServiceProcess::Stop(int timeoutMs) {
-  if (!process_) return true;
+  if (!process_)
+    return true;
   process_->Signal(SIGTERM);
   return process_->Wait(timeoutMs);
 }

@@ -11,7 +11,8 @@ namespace tarvo::testing {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
@@ -20,7 +21,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string& name) const {
+  return path_ + "/" + name;
+}
 
 void TempDir::Write(const std::string& name, const std::string& contents) const {
   std::filesystem::path p(File(name));

@@ -77,8 +77,8 @@ TEST(CommandFilesTest, MissingImportFileStillGivesACommand) {
 TEST(CommandFilesTest, UnwritableQueueRaises) {
   TempDir dir;
   dir.Write("Import/a.txt", "x");
-  EXPECT_THROW(CreateCommandFile(dir.File("NoSuchFolder/svc1.TMP"), dir.File("Import"), "a.txt",
-                                 1, "10.0.0.7", At(2026, 12, 7, 8, 1, 2)),
+  EXPECT_THROW(CreateCommandFile(dir.File("NoSuchFolder/svc1.TMP"), dir.File("Import"), "a.txt", 1,
+                                 "10.0.0.7", At(2026, 12, 7, 8, 1, 2)),
                std::runtime_error);
 }
 

@@ -20,10 +20,10 @@ namespace tarvo {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using testing::FakeAutomationLog;
 using testing::FakeAutomationObject;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::TempDir;
 
 // A service whose executable lies in a temporary folder, with a fake driver
@@ -34,9 +34,8 @@ class ServiceFixture : public ::testing::Test {
     // The main thread's part: worker log lines are handed to it.
     server_ = std::thread([this] { queue_.Serve(); });
     driver_ = std::make_shared<FakeAutomationLog>();
-    registry_.RegisterBuiltin("FakeDriver", [this] {
-      return std::make_unique<FakeAutomationObject>(driver_);
-    });
+    registry_.RegisterBuiltin("FakeDriver",
+                              [this] { return std::make_unique<FakeAutomationObject>(driver_); });
   }
 
   void TearDown() override {
@@ -53,7 +52,8 @@ class ServiceFixture : public ::testing::Test {
     context.mainQueue = &queue_;
     context.pollControl = [this] {
       std::lock_guard<std::mutex> lock(mu_);
-      if (requests_.empty()) return ControlRequest::kNone;
+      if (requests_.empty())
+        return ControlRequest::kNone;
       ControlRequest r = requests_.front();
       requests_.pop_front();
       return r;
@@ -78,7 +78,8 @@ class ServiceFixture : public ::testing::Test {
   bool RunOnce(TMainTarvoService& service, ControlRequest request) {
     bool started = false;
     service.ServiceStart(&started);
-    if (!started) return false;
+    if (!started)
+      return false;
     Request(request);
     service.ServiceExecute();
     return true;
@@ -209,8 +210,8 @@ TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
   service->ServiceExecute();
   const std::string log = LogText();
   const std::vector<std::string> order = {
-      "ServiceExecute: Shutdown command.", "ServiceExecute: Restart TCP Servers.",
-      "ServiceExecute: Reload settings.", "ServiceExecute: Restart query threads.",
+      "ServiceExecute: Shutdown command.",    "ServiceExecute: Restart TCP Servers.",
+      "ServiceExecute: Reload settings.",     "ServiceExecute: Restart query threads.",
       "ServiceExecute: Delete send queries.", "ServiceExecute: Execute end."};
   size_t at = 0;
   for (const std::string& line : order) {
@@ -248,16 +249,19 @@ TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
   return n;
 }
 
 TEST_F(ServiceFixture, WorkerPoolFollowsSendThreadsCountAcrossAReload) {
   WithDriver();
   const std::string fields = "[FieldsConfig]\r\nFieldNumber_Pos=1\r\nFieldName_Pos=2\r\n";
-  dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
-                                       "SendThreadsCount=5\r\n[ListScales]\r\n"
-                                       "Scale1=127.0.0.61\r\n" + fields);
+  dir_.Write("tarvo-scale-server.ini",
+             "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
+             "SendThreadsCount=5\r\n[ListScales]\r\n"
+             "Scale1=127.0.0.61\r\n" +
+                 fields);
   auto service = MakeService();
   bool started = false;
   service->ServiceStart(&started);
@@ -266,9 +270,11 @@ TEST_F(ServiceFixture, WorkerPoolFollowsSendThreadsCountAcrossAReload) {
   EXPECT_EQ(Count(LogText(), "IntFunction: Create thread "), 5u);
 
   // What the command server's reload does before it raises the request.
-  dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
-                                       "SendThreadsCount=2\r\n[ListScales]\r\n"
-                                       "Scale1=127.0.0.61\r\n" + fields);
+  dir_.Write("tarvo-scale-server.ini",
+             "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n"
+             "SendThreadsCount=2\r\n[ListScales]\r\n"
+             "Scale1=127.0.0.61\r\n" +
+                 fields);
   service->ServiceSettings().LoadSettings();
   service->ReloadSettingsRequested = true;
   Request(ControlRequest::kStop);
@@ -335,17 +341,17 @@ TEST_F(ServiceFixture, InstallNoticeIsSilencedBySilent) {
 // Import files older than the settle time, as a back office leaves them.
 void DropImportFile(const TempDir& dir, const std::string& name, const std::string& data) {
   dir.Write("Import/" + name, data);
-  std::filesystem::last_write_time(dir.File("Import/" + name),
-                                   std::filesystem::file_time_type::clock::now() -
-                                       std::chrono::seconds(10));
+  std::filesystem::last_write_time(
+      dir.File("Import/" + name),
+      std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
 }
 
 class ImportScanTest : public ServiceFixture {
  protected:
   // Starts the service with these scales and runs one pass with a scan.
   void Scan(const std::string& scales, const std::string& extra = "") {
-    dir_.Write("tarvo-scale-server.ini", "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n" + extra +
-                                             "[ListScales]\r\n" + scales);
+    dir_.Write("tarvo-scale-server.ini",
+               "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n" + extra + "[ListScales]\r\n" + scales);
     WithDriver();
     service_ = MakeService();
     bool started = false;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -29,7 +30,7 @@ std::vector<std::string> Split(std::string_view line, char separator = ',') {
   SplitDelimitedLine(line, separator, &fields);
   std::vector<std::string> out;
   for (size_t i = 0; i < fields.size(); ++i)
-    out.push_back(fields[i]);
+    out.emplace_back(fields[i]);
   return out;
 }
 
@@ -112,6 +113,77 @@ TEST(SplitDelimitedLineTest, ReusedFieldListHoldsOnlyTheNewLine) {
 }
 
 // ---------------------------------------------------------------------------
+// Lines of a text that arrives in pieces.
+
+std::vector<std::string> SplitLines(const std::vector<std::string>& pieces) {
+  LineSplitter splitter;
+  std::vector<std::string> lines;
+  auto emit = [&lines](std::string_view line) { lines.emplace_back(line); };
+  for (const std::string& piece : pieces)
+    splitter.Feed(piece, emit);
+  splitter.Finish(emit);
+  return lines;
+}
+
+size_t CountLines(const std::vector<std::string>& pieces) {
+  LineCounter counter;
+  for (const std::string& piece : pieces)
+    counter.Feed(piece);
+  return counter.Lines();
+}
+
+TEST(LineSplitterTest, EveryBreakEndsALineAndAFinalBreakAddsNone) {
+  EXPECT_EQ(SplitLines({"a\r\nb\nc\rd"}), (Fields{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines({"a\r\n"}), (Fields{"a"}));
+  EXPECT_EQ(SplitLines({"a\n\n"}), (Fields{"a", ""}));
+  EXPECT_EQ(SplitLines({"\r\r\n\n"}), (Fields{"", "", ""}));
+  EXPECT_EQ(SplitLines({"\n"}), (Fields{""}));
+  EXPECT_EQ(SplitLines({""}), Fields{});
+  EXPECT_EQ(SplitLines({}), Fields{});
+}
+
+TEST(LineSplitterTest, PiecesMayEndAnywhereEvenBetweenCrAndLf) {
+  const std::string text = "12,Milk\r\n\r\n3,Kefir\r4,Bread\n\n5,\"Tea\"\r\n";
+  const Fields whole = SplitLines({text});
+  ASSERT_EQ(whole, (Fields{"12,Milk", "", "3,Kefir", "4,Bread", "", "5,\"Tea\""}));
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    for (size_t cut2 = cut; cut2 <= text.size(); ++cut2) {
+      const std::vector<std::string> pieces = {text.substr(0, cut), text.substr(cut, cut2 - cut),
+                                               text.substr(cut2)};
+      EXPECT_EQ(SplitLines(pieces), whole) << cut << " " << cut2;
+      EXPECT_EQ(CountLines(pieces), whole.size()) << cut << " " << cut2;
+    }
+  }
+}
+
+TEST(LineCounterTest, CountsAsTheSplitterCuts) {
+  for (const std::string text :
+       {"", "a", "\n", "\r", "\r\n", "a\r\r\nb", "\n\r", "a\n\rb\r\n\n", "x\ry\rz"}) {
+    EXPECT_EQ(CountLines({text}), SplitLines({text}).size()) << text;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The field list.
+
+TEST(FieldListTest, FieldsViewTheLineOrHoldTheirChangedText) {
+  const std::string line = "plain,\"a\"\"b\",x\vy";
+  FieldList fields;
+  SplitDelimitedLine(line, ',', &fields);
+  ASSERT_EQ(fields.size(), 3u);
+  EXPECT_EQ(fields[0].data(), line.data());  // as it stands: a view
+  EXPECT_EQ(fields[1], "a\"b");
+  EXPECT_EQ(fields[2], "x\r\ny");
+
+  fields.Reset(3);
+  fields.Set(0, "kept");
+  fields.SetCopy(2, std::string("copied"));
+  EXPECT_EQ(fields[0], "kept");
+  EXPECT_EQ(fields[1], "");
+  EXPECT_EQ(fields[2], "copied");
+}
+
+// ---------------------------------------------------------------------------
 // Conversions.
 
 TEST(TryImportStrToIntTest, LeadingBlanksAreAcceptedTrailingBlanksFail) {
@@ -152,6 +224,30 @@ TEST(ImportStrToFloatTest, SystemSeparatorThenPointAsCommaBlanksIgnored) {
   SetSystemFormats(comma);
   EXPECT_DOUBLE_EQ(ImportStrToFloat("2,5", 9), 2.5);
   EXPECT_DOUBLE_EQ(ImportStrToFloat("2.5", 9), 2.5);
+  SetSystemFormats(SystemFormats());
+}
+
+TEST(ImportStrToFloatTest, PlainDecimalsGiveExactlyWhatTheSystemConversionGives) {
+  for (char separator : {'.', ','}) {
+    SystemFormats formats;
+    formats.DecimalSeparator = separator;
+    SetSystemFormats(formats);
+    uint64_t seed = 12345;
+    for (int i = 0; i < 20000; ++i) {
+      seed = seed * 6364136223846793005u + 1442695040888963407u;
+      const int digits = 1 + static_cast<int>((seed >> 33) % 15);
+      const int fraction = static_cast<int>((seed >> 40) % (digits + 1));
+      std::string text = std::to_string((seed >> 3) % 1000000000000000u);
+      text = text.substr(0, std::min<size_t>(digits, text.size()));
+      if (fraction > 0 && fraction < static_cast<int>(text.size()))
+        text.insert(text.size() - fraction, 1, separator);
+      if (seed & 1)
+        text.insert(0, "-");
+      double expected = 0;
+      ASSERT_TRUE(TryStrToFloat(text, &expected)) << text;
+      EXPECT_EQ(ImportStrToFloat(text, -1), expected) << text;
+    }
+  }
   SetSystemFormats(SystemFormats());
 }
 
@@ -210,7 +306,7 @@ class PLULineTest : public ::testing::Test {
   void Fill(const Fields& texts) {
     FieldList fields;
     for (const std::string& t : texts)
-      fields.Append() = t;
+      fields.Add(t);
     Parser().FillPLUFromFields(fields);
   }
 
@@ -905,6 +1001,32 @@ TEST_F(LoadPLUFileTest, EveryLineBreakEndsALineAndAFinalOneAddsNoLine) {
   EXPECT_EQ(Texts().at(1), "<10.0.0.5> File loaded. 1 lines.");
 }
 
+TEST_F(LoadPLUFileTest, LargeFileIsReadInPiecesWithoutLosingLines) {
+  // About 3 MB, so lines and CR LF pairs straddle the pieces the file is
+  // read in; every 997th line is bad.
+  std::string text;
+  int lines = 0;
+  while (text.size() < 3'000'000) {
+    ++lines;
+    if (lines % 997 == 0) {
+      text += "bad";
+    } else {
+      text += std::to_string(lines) + ",\"Name " + std::to_string(lines) + ", long enough\",1.5";
+    }
+    text += lines % 3 == 0 ? "\n" : "\r\n";
+  }
+  ASSERT_TRUE(Load(text));
+  EXPECT_EQ(Texts().at(1), "<10.0.0.5> File loaded. " + std::to_string(lines) + " lines.");
+  EXPECT_EQ(plus.size(), static_cast<size_t>(lines - lines / 997));
+  EXPECT_EQ(Texts().at(3), "<10.0.0.5> Bad PLU string. String No: 997.");
+  for (size_t i = 0; i < plus.size(); ++i) {
+    const int number = plus[i].Number;
+    ASSERT_NE(number % 997, 0);
+    ASSERT_EQ(plus[i].Name, "Name " + std::to_string(number) + ", long enough");
+  }
+  EXPECT_EQ(plus.back().Number, lines % 997 == 0 ? lines - 1 : lines);
+}
+
 TEST_F(LoadPLUFileTest, StartsFromEmptyLists) {
   plus.emplace_back();
   messages.emplace_back();
@@ -973,9 +1095,18 @@ TEST_F(LoadPLUFileTest, SeparatorFromSettings) {
   EXPECT_EQ(separator, ';');
 }
 
-TEST_F(LoadPLUFileTest, DriverFailureRaises) {
+size_t OpenFileCount() {
+  size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
+TEST_F(LoadPLUFileTest, DriverFailureRaisesAndClosesTheFile) {
   driverLog->failing.insert("PLU_Price_Def");
+  const size_t before = OpenFileCount();
   EXPECT_THROW(Load("1,Milk,2.5\n"), AutomationError);
+  EXPECT_EQ(OpenFileCount(), before);
 }
 
 TEST_F(LoadPLUFileTest, MissingDriverRaises) {

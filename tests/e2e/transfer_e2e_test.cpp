@@ -142,7 +142,8 @@ TEST_F(TransferTest, ADownScaleIsRetriedUntilItAnswers) {
   service_.DropImportFile("logo.bmp", logo);
   ASSERT_TRUE(service_.WaitForLog("Retry timer started.", 30000)) << service_.Log();
   EXPECT_THAT(Journal(), HasSubstr("IP=127.0.0.122 Operation=SetLogo     Status=2 File=logo.bmp"));
-  EXPECT_EQ(emu_->ScaleFile("127.0.0.121", "logo.bmp"), logo);
+  // The scale that answers is served meanwhile.
+  EXPECT_TRUE(WaitUntil([&] { return emu_->ScaleFile("127.0.0.121", "logo.bmp") == logo; }, 30000));
   // The command for the down scale stays queued.
   EXPECT_FALSE(WaitQueueEmpty(1000));
 

@@ -33,6 +33,8 @@ class UnusableDriver : public AutomationObject {
   const std::string why_;
 };
 
+}  // namespace
+
 std::string ExceptionText(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
@@ -42,8 +44,6 @@ std::string ExceptionText(std::exception_ptr error) {
     return "Unknown exception.";
   }
 }
-
-}  // namespace
 
 const char* JournalOperationName(int32_t operation) {
   switch (operation) {
@@ -181,7 +181,9 @@ void TScaleWorkThread::SetScaleState(int32_t state) {
   const std::string ip = DriverIP();
   bool recorded = false;
   {
-    std::shared_lock<std::shared_mutex> settings(Settings->Lock);
+    // The record is written under the settings lock held exclusively, so a
+    // reader copying the scale list under the shared lock sees whole records.
+    std::unique_lock<std::shared_mutex> settings(Settings->Lock);
     for (MScaleState& entry : Settings->ScaleList) {
       if (entry.IP != ip)
         continue;

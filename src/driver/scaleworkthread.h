@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,10 @@ std::string JournalLine(int32_t extraFormat, const DateTime& now, const std::str
 // extraFormat is 2, else "dd-mm-yyyy.log".
 std::string JournalFileName(int32_t extraFormat, const DateTime& now,
                             const std::string& journalsPath);
+
+// The message of a caught exception: what() of a std::exception, else
+// "Unknown exception.".
+std::string ExceptionText(std::exception_ptr error);
 
 class TScaleWorkThread {
  public:

@@ -19,16 +19,6 @@ constexpr uint64_t kMaxLabelBytes = 200000;
 constexpr int32_t kHotKeyCount = 224;
 constexpr int32_t kMaxHotKeysVersion = 1;
 
-std::string ExceptionText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception.";
-  }
-}
-
 // The outcome of a step that failed by an exception: the state, then the
 // message alone. Recording the state may fail as well (a broken driver);
 // the step still ends with false.

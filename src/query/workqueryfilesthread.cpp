@@ -35,16 +35,6 @@ constexpr int64_t kBusyBaseMs = 10;
 
 using LogLines = std::vector<std::pair<std::string, int>>;
 
-std::string ExceptionText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "Unknown exception.";
-  }
-}
-
 // A command file key as an integer; -1 when missing or not an integer.
 int32_t CommandInt(const IniFile& ini, const std::string& key) {
   int32_t value = -1;
@@ -272,6 +262,13 @@ void TWorkQueryFilesThread::ClaimCommand() {
       // another process; a lock file that appeared meanwhile means taken.
       if (!CreateFileExclusive(lockFile))
         continue;
+      // The listing may be stale: a worker that finished this command
+      // deletes its .cmd before its .lck, so a command gone by now is not
+      // claimed (it would be set aside as bad after it was delivered).
+      if (!FileExists(folder + entry.Name)) {
+        DeleteFile(lockFile);
+        continue;
+      }
       AppendToFile(lockFile, std::string(kClassName) + " " + std::to_string(Handle()) + "\n");
       CommandFileName = folder + entry.Name;
       query_path_ = folders.QueryPath;

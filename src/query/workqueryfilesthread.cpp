@@ -478,10 +478,12 @@ void TWorkQueryFilesThread::FinishCommand() {
     DeleteFile(ChangeFileExt(CommandFileName, ".dat"));
     DeleteFile(ChangeFileExt(CommandFileName, ".lck"));
     deleted = true;
-    PLUList.clear();
-    MessageList.clear();
-    ValueList.clear();
-    FileData.clear();
+    // The memory goes too: an idle worker must not keep the buffers of the
+    // largest file it ever carried for the life of the service.
+    std::vector<MPLUData>().swap(PLUList);
+    MMessages().swap(MessageList);
+    std::vector<std::string>().swap(ValueList);
+    std::string().swap(FileData);
     Arm(*ScanTimer);
   } catch (...) {
     AddLog(ExceptionText(std::current_exception()), 5);

@@ -158,6 +158,21 @@ TEST_F(WorkerTest, CarriesACommandToTheScaleAndRemovesItsFiles) {
   EXPECT_EQ(h.LevelOf("<10.0.0.5> Delete work files."), 1);
 }
 
+TEST_F(WorkerTest, AFinishedCommandGivesBackItsMemory) {
+  auto worker = Begin();
+  // What a large PLU command left behind.
+  worker->PLUList.resize(100000);
+  worker->MessageList.resize(1000);
+  worker->ValueList.assign(500, "Key=Value");
+  h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
+  EXPECT_EQ(ScanPass(*worker), PassWorker::PassEnd::kSleep);
+  EXPECT_FALSE(h.QueryFileExists("svc0001.cmd"));
+  EXPECT_EQ(worker->PLUList.capacity(), 0u);
+  EXPECT_EQ(worker->MessageList.capacity(), 0u);
+  EXPECT_EQ(worker->ValueList.capacity(), 0u);
+  EXPECT_TRUE(worker->FileData.empty());
+}
+
 TEST_F(WorkerTest, SearchEndCodes) {
   auto worker = Begin();
   ScanPass(*worker);

@@ -146,23 +146,6 @@ class PLUTransferTest : public ::testing::Test {
     EXPECT_EQ(service_.process().exit_code(), 0);
   }
 
-  // Waits until the import and query folders hold nothing but folders.
-  bool WaitQueueEmpty() {
-    return WaitUntil(
-        [&] {
-          for (const char* folder : {"Import", "Query"}) {
-            std::error_code ec;
-            for (const auto& e :
-                 std::filesystem::directory_iterator(service_.dir().File(folder), ec)) {
-              if (!e.is_directory())
-                return false;
-            }
-          }
-          return true;
-        },
-        30000);
-  }
-
   std::vector<std::string> PLURows(const std::string& ip) {
     return Rows(emu_->ScaleFile(ip, "plus.tsv"));
   }
@@ -185,16 +168,6 @@ class PLUTransferTest : public ::testing::Test {
     return heads;
   }
 
-  std::string Journal() {
-    std::string all;
-    for (const auto& e : std::filesystem::directory_iterator(service_.dir().File("Log"))) {
-      const std::string name = e.path().filename().string();
-      if (name != "tarvo-scale-server.log")
-        all += service_.dir().Read("Log/" + name);
-    }
-    return all;
-  }
-
   ServiceProcess service_;
   std::unique_ptr<EmulatorProcess> emu_;
   bool started_ = false;
@@ -209,7 +182,7 @@ TEST_F(PLUTransferTest, FullLoadThenUpdateReachEveryScale) {
                           "bad line\r\n"
                           "3,\xD1\xFB\xF0,7.5\r\n");
   ASSERT_TRUE(WaitUntil([&] { return PLUHeads(kTwoScales[1]).size() == 3; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   for (const std::string& ip : kTwoScales) {
     EXPECT_EQ(PLUHeads(ip), (std::vector<std::string>{"1\tMilk, 2.5%", "2\tKefir",
                                                       "3\t\xD0\xA1\xD1\x8B\xD1\x80"}))
@@ -224,17 +197,18 @@ TEST_F(PLUTransferTest, FullLoadThenUpdateReachEveryScale) {
   EXPECT_THAT(log, HasSubstr("<127.0.0.112> Loaded:3 PLUs."));
   EXPECT_THAT(log, HasSubstr("<127.0.0.111> Clear data in scale."));
   EXPECT_THAT(log, HasSubstr("<127.0.0.112> Send PLUs (%3)."));
-  EXPECT_THAT(Journal(), HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=0 File=goods.txt"));
+  EXPECT_THAT(service_.Journal(),
+              HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=0 File=goods.txt"));
 
   // An update changes PLU 2, adds PLU 4 and keeps the rest.
   service_.DropImportFile("update#112.txu", "2,Kefir 1%,0.99\r\n4,Tea,3\r\n");
   ASSERT_TRUE(WaitUntil([&] { return PLUHeads(kTwoScales[1]).size() == 4; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(PLUHeads(kTwoScales[1]),
             (std::vector<std::string>{"1\tMilk, 2.5%", "2\tKefir 1%", "3\t\xD0\xA1\xD1\x8B\xD1\x80",
                                       "4\tTea"}));
   EXPECT_EQ(PLUHeads(kTwoScales[0]).size(), 3u);
-  EXPECT_THAT(Journal(),
+  EXPECT_THAT(service_.Journal(),
               HasSubstr("IP=127.0.0.112 Operation=UpdatePLUs  Status=0 File=update#112.txu"));
 }
 
@@ -267,7 +241,7 @@ TEST_F(PLUTransferTest, BatchedLoadOf250PLUsThenPriceUpdate) {
         return true;
       },
       30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
 
   std::map<std::string, std::vector<std::string>> before;
   for (const std::string& ip : kThreeScales) {
@@ -322,7 +296,7 @@ TEST_F(PLUTransferTest, BatchedLoadOf250PLUsThenPriceUpdate) {
         return true;
       },
       30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   for (const std::string& ip : kThreeScales) {
     std::vector<std::string> expected = before[ip];
     for (const auto& [i, price] : changed) {
@@ -340,7 +314,7 @@ TEST_F(PLUTransferTest, BatchedLoadOf250PLUsThenPriceUpdate) {
   EXPECT_THAT(updateLog, HasSubstr("<127.0.0.122> Send PLUs (%3)."));
   EXPECT_THAT(updateLog, Not(HasSubstr("Clear data in scale.")));
   EXPECT_THAT(updateLog, Not(HasSubstr("Send Messages")));
-  EXPECT_THAT(Journal(),
+  EXPECT_THAT(service_.Journal(),
               HasSubstr("IP=127.0.0.123 Operation=UpdatePLUs  Status=0 File=prices.txu"));
 }
 
@@ -374,7 +348,7 @@ TEST_F(PLUTransferTest, FixedColumnLayoutWithIngredientsReachesTheNamedScale) {
                               ingredients("I", 7, "No such article") +           // 7
                               article("X", 8, "Unknown marker", "1", "00", 1));  // 8
   ASSERT_TRUE(WaitUntil([&] { return MessageRows(scales[0]).size() == 2; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
 
   std::map<int, std::vector<std::string>> plus = PLUs(scales[0]);
   ASSERT_EQ(plus.size(), 4u);
@@ -412,7 +386,7 @@ TEST_F(PLUTransferTest, FixedColumnLayoutWithIngredientsReachesTheNamedScale) {
   EXPECT_THAT(log, Not(HasSubstr("String No: 6.")));
   EXPECT_THAT(log, HasSubstr("<127.0.0.101> Loaded:4 PLUs."));
   EXPECT_THAT(log, Not(HasSubstr("<127.0.0.102> Load data from")));
-  EXPECT_THAT(Journal(),
+  EXPECT_THAT(service_.Journal(),
               HasSubstr("IP=127.0.0.101 Operation=SetPLUs     Status=0 File=goods101.txt"));
 }
 
@@ -436,7 +410,7 @@ TEST_F(PLUTransferTest, DelimitedMarkerLayoutDerivesWeightUnits) {
                           "a,6,Lemons,1.10,0400006,0,1,7\r\n");  // 9: 100 g
   ASSERT_TRUE(WaitUntil(
       [&] { return PLURows(scales[1]).size() == 6 && MessageRows(scales[1]).size() == 1; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
 
   std::map<int, std::vector<std::string>> plus = PLUs(scales[1]);
   ASSERT_EQ(plus.size(), 6u);
@@ -483,7 +457,7 @@ TEST_F(PLUTransferTest, DosEncodedFileArrivesAsCyrillic) {
                                              "2,\"Сыр \"\"Ёлочный\"\", ломтики\",7.5\r\n"
                                              "3,Щи ЭЮЯ эюя,2\r\n"));
   ASSERT_TRUE(WaitUntil([&] { return PLURows("127.0.0.111").size() == 3; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(
       PLUHeads("127.0.0.111"),
       (std::vector<std::string>{"1\tМолоко", "2\tСыр \"Ёлочный\", ломтики", "3\tЩи ЭЮЯ эюя"}));
@@ -501,7 +475,7 @@ TEST_F(PLUTransferTest, Utf8FileWithByteOrderMarkArrivesAsWritten) {
                           "2,Ёлочный сыр,7.5\r\n"
                           "3,Müsli,3\r\n");
   ASSERT_TRUE(WaitUntil([&] { return PLURows("127.0.0.111").size() == 3; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(PLUHeads("127.0.0.111"),
             (std::vector<std::string>{"1\tМолоко", "2\tЁлочный сыр", "3\tM?sli"}));
   EXPECT_EQ(MessageRows("127.0.0.111"),
@@ -512,25 +486,15 @@ TEST_F(PLUTransferTest, Utf8FileWithByteOrderMarkArrivesAsWritten) {
 TEST_F(PLUTransferTest, FileWithoutValidPLUGoesToBadAndSendsNothing) {
   ASSERT_NO_FATAL_FAILURE(Start(kTwoScales, {}, kPlainFields));
   service_.DropImportFile("broken#111.plu", "0,No number,1\r\n5,,1\r\n6,No price,0\r\n");
-  ASSERT_TRUE(WaitQueueEmpty());
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        std::error_code ec;
-        for (const auto& e :
-             std::filesystem::directory_iterator(service_.dir().File("Query/Bad"), ec)) {
-          if (e.path().extension() == ".dat")
-            return true;
-        }
-        return false;
-      },
-      30000));
+  ASSERT_TRUE(service_.WaitQueueEmpty());
+  ASSERT_TRUE(WaitUntil([&] { return service_.BadDataFiles() > 0; }, 30000));
   const std::string log = service_.Log();
   EXPECT_THAT(log, HasSubstr("<127.0.0.111> Loaded:0 PLUs."));
   EXPECT_THAT(log, HasSubstr("<127.0.0.111> Error load file. No or bad data in input file."));
   EXPECT_THAT(log, Not(HasSubstr("Clear data in scale.")));
   EXPECT_THAT(log, HasSubstr("Set scale state: ip=127.0.0.111 state=4"));
   EXPECT_THAT(log, Not(HasSubstr("Set scale state: ip=127.0.0.111 state=6")));
-  EXPECT_THAT(Journal(),
+  EXPECT_THAT(service_.Journal(),
               HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=4 File=broken#111.plu"));
   EXPECT_TRUE(PLURows(kTwoScales[0]).empty());
 }

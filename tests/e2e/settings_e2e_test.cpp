@@ -43,42 +43,6 @@ class SettingsTransferTest : public ::testing::Test {
     ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
   }
 
-  bool WaitQueueEmpty(int timeoutMs = 30000) {
-    return WaitUntil(
-        [&] {
-          for (const char* folder : {"Import", "Query"}) {
-            std::error_code ec;
-            for (const auto& e :
-                 std::filesystem::directory_iterator(service_.dir().File(folder), ec)) {
-              if (!e.is_directory())
-                return false;
-            }
-          }
-          return true;
-        },
-        timeoutMs);
-  }
-
-  std::string Journal() const {
-    std::string all;
-    for (const auto& e : std::filesystem::directory_iterator(service_.dir().File("Log"))) {
-      const std::string name = e.path().filename().string();
-      if (name != "tarvo-scale-server.log")
-        all += service_.dir().Read("Log/" + name);
-    }
-    return all;
-  }
-
-  size_t BadFiles() const {
-    size_t n = 0;
-    std::error_code ec;
-    for (const auto& e :
-         std::filesystem::directory_iterator(service_.dir().File("Query/Bad"), ec)) {
-      n += e.path().extension() == ".dat";
-    }
-    return n;
-  }
-
   static constexpr char kScale[] = "127.0.0.151";
   ServiceProcess service_;
   std::unique_ptr<EmulatorProcess> emu_;
@@ -92,8 +56,9 @@ TEST_F(SettingsTransferTest, OnlyTheNamedSettingsChange) {
                           "SystemPassword=0042\r\nUserBarCodeField1=1\r\n"
                           "UserBarCodeFieldLength1=5\r\nUserBarCodeFieldShift1=2\r\n"
                           "UserBarCodeField2=3\r\nUserBarCodeFieldLength2=4\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return Journal().find("SetSettings") != std::string::npos; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(WaitUntil([&] { return service_.Journal().find("SetSettings") != std::string::npos; },
+                        30000));
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   std::map<std::string, std::string> after = ScaleSettings(emu_->ScaleFile(kScale, "settings.ini"));
   EXPECT_EQ(after["PrintTime"], "0");
   EXPECT_EQ(after["SystemPassword"], "0042") << "a password is text: its leading zeros stay";
@@ -102,16 +67,17 @@ TEST_F(SettingsTransferTest, OnlyTheNamedSettingsChange) {
   after["SystemPassword"] = before_["SystemPassword"];
   after["UserBarCode"] = before_["UserBarCode"];
   EXPECT_EQ(after, before_) << "every other setting is as the scale had it";
-  EXPECT_THAT(Journal(), HasSubstr("IP=127.0.0.151 Operation=SetSettings Status=0 File=shop.ini"));
+  EXPECT_THAT(service_.Journal(),
+              HasSubstr("IP=127.0.0.151 Operation=SetSettings Status=0 File=shop.ini"));
 }
 
 TEST_F(SettingsTransferTest, WrongVersionsAreSetAsideBeforeAnyDriverCall) {
   service_.DropImportFile("v2.ini", "[ScaleSettings]\r\nVersion=2\r\nPrintTime=0\r\n");
   service_.DropImportFile("vx.ini", "[ScaleSettings]\r\nVersion=x\r\nPrintTime=0\r\n");
   service_.DropImportFile("none.ini", "[ScaleSettings]\r\nPrintTime=0\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return BadFiles() == 3; }, 30000)) << service_.Log();
-  ASSERT_TRUE(WaitQueueEmpty());
-  const std::string journal = Journal();
+  ASSERT_TRUE(WaitUntil([&] { return service_.BadDataFiles() == 3; }, 30000)) << service_.Log();
+  ASSERT_TRUE(service_.WaitQueueEmpty());
+  const std::string journal = service_.Journal();
   for (const char* name : {"v2.ini", "vx.ini", "none.ini"}) {
     EXPECT_THAT(journal, HasSubstr(std::string("Operation=SetSettings Status=4 File=") + name));
   }
@@ -125,12 +91,12 @@ TEST_F(SettingsTransferTest, WrongVersionsAreSetAsideBeforeAnyDriverCall) {
 TEST_F(SettingsTransferTest, ABadValueFailsTheSendAndIsRetried) {
   service_.DropImportFile("bad.ini", "[ScaleSettings]\r\nVersion=1\r\nPrintTime=yes\r\n");
   ASSERT_TRUE(service_.WaitForLog("Retry timer started.", 30000)) << service_.Log();
-  EXPECT_THAT(Journal(), HasSubstr("Operation=SetSettings Status=5 File=bad.ini"));
+  EXPECT_THAT(service_.Journal(), HasSubstr("Operation=SetSettings Status=5 File=bad.ini"));
   EXPECT_EQ(ScaleSettings(emu_->ScaleFile(kScale, "settings.ini")), before_);
-  EXPECT_EQ(BadFiles(), 0u) << "a send failure is not a bad file";
+  EXPECT_EQ(service_.BadDataFiles(), 0u) << "a send failure is not a bad file";
   // The command stays queued and is tried again.
   ASSERT_TRUE(service_.WaitForLog("Retry send PLU data.", 30000));
-  EXPECT_FALSE(WaitQueueEmpty(500));
+  EXPECT_FALSE(service_.WaitQueueEmpty(500));
 }
 
 }  // namespace

@@ -50,33 +50,6 @@ class TransferTest : public ::testing::Test {
     ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
   }
 
-  // Waits until import and query folders hold nothing but Bad/ and Archive/.
-  bool WaitQueueEmpty(int timeoutMs = 30000) {
-    return WaitUntil(
-        [&] {
-          for (const char* folder : {"Import", "Query"}) {
-            std::error_code ec;
-            for (const auto& e :
-                 std::filesystem::directory_iterator(service_.dir().File(folder), ec)) {
-              if (!e.is_directory())
-                return false;
-            }
-          }
-          return true;
-        },
-        timeoutMs);
-  }
-
-  std::string Journal() {
-    std::string all;
-    for (const auto& e : std::filesystem::directory_iterator(service_.dir().File("Log"))) {
-      const std::string name = e.path().filename().string();
-      if (name != "tarvo-scale-server.log")
-        all += service_.dir().Read("Log/" + name);
-    }
-    return all;
-  }
-
   ServiceProcess service_;
   std::unique_ptr<EmulatorProcess> emu_;
 };
@@ -86,7 +59,7 @@ TEST_F(TransferTest, LogoReachesEveryScaleAndANamedOneOnlyItsScale) {
   const std::string logo = RandomBytes(5000, 1);
   service_.DropImportFile("logo.bmp", logo);
   ASSERT_TRUE(WaitUntil([&] { return emu_->ScaleFile("127.0.0.103", "logo.bmp") == logo; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   for (const std::string& ip : kScales)
     EXPECT_EQ(emu_->ScaleFile(ip, "logo.bmp"), logo) << ip;
 
@@ -94,10 +67,10 @@ TEST_F(TransferTest, LogoReachesEveryScaleAndANamedOneOnlyItsScale) {
   service_.DropImportFile("logo#102.bmp", second);
   ASSERT_TRUE(
       WaitUntil([&] { return emu_->ScaleFile("127.0.0.102", "logo.bmp") == second; }, 30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(emu_->ScaleFile("127.0.0.101", "logo.bmp"), logo);
   EXPECT_EQ(emu_->ScaleFile("127.0.0.103", "logo.bmp"), logo);
-  const std::string journal = Journal();
+  const std::string journal = service_.Journal();
   EXPECT_THAT(journal,
               HasSubstr("IP=127.0.0.102 Operation=SetLogo     Status=0 File=logo#102.bmp"));
   ASSERT_TRUE(service_.Stop());
@@ -117,7 +90,7 @@ TEST_F(TransferTest, HotKeysFontAndAnOversizedLabel) {
                !emu_->ScaleFile("127.0.0.111", "hotkeys.tsv").empty();
       },
       30000));
-  ASSERT_TRUE(WaitQueueEmpty());
+  ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(emu_->ScaleFile("127.0.0.111", "font0.fnt"), font);
   const std::string hotkeys = emu_->ScaleFile("127.0.0.111", "hotkeys.tsv");
   EXPECT_THAT(hotkeys, HasSubstr("1\t42\n"));
@@ -127,12 +100,8 @@ TEST_F(TransferTest, HotKeysFontAndAnOversizedLabel) {
   // The label is too big: set aside, journaled, never sent.
   EXPECT_EQ(emu_->ScaleFile("127.0.0.111", "label.scr"), "");
   EXPECT_THAT(service_.Log(), HasSubstr("Wrong size bin file."));
-  EXPECT_THAT(Journal(), HasSubstr("Operation=SetLabels   Status=4 File=big.scr"));
-  bool inBad = false;
-  for (const auto& e : std::filesystem::directory_iterator(service_.dir().File("Query/Bad"))) {
-    inBad = inBad || e.path().extension() == ".dat";
-  }
-  EXPECT_TRUE(inBad);
+  EXPECT_THAT(service_.Journal(), HasSubstr("Operation=SetLabels   Status=4 File=big.scr"));
+  EXPECT_EQ(service_.BadDataFiles(), 1u);
 }
 
 TEST_F(TransferTest, ADownScaleIsRetriedUntilItAnswers) {
@@ -141,18 +110,20 @@ TEST_F(TransferTest, ADownScaleIsRetriedUntilItAnswers) {
   const std::string logo = RandomBytes(1000, 4);
   service_.DropImportFile("logo.bmp", logo);
   ASSERT_TRUE(service_.WaitForLog("Retry timer started.", 30000)) << service_.Log();
-  EXPECT_THAT(Journal(), HasSubstr("IP=127.0.0.122 Operation=SetLogo     Status=2 File=logo.bmp"));
+  EXPECT_THAT(service_.Journal(),
+              HasSubstr("IP=127.0.0.122 Operation=SetLogo     Status=2 File=logo.bmp"));
   // The scale that answers is served meanwhile.
   EXPECT_TRUE(WaitUntil([&] { return emu_->ScaleFile("127.0.0.121", "logo.bmp") == logo; }, 30000));
   // The command for the down scale stays queued.
-  EXPECT_FALSE(WaitQueueEmpty(1000));
+  EXPECT_FALSE(service_.WaitQueueEmpty(1000));
 
   EmulatorProcess late({"127.0.0.122"}, {}, emu_->port());
   ASSERT_TRUE(late.ok());
   ASSERT_TRUE(WaitUntil([&] { return late.ScaleFile("127.0.0.122", "logo.bmp") == logo; }, 60000))
       << service_.Log();
-  ASSERT_TRUE(WaitQueueEmpty());
-  EXPECT_THAT(Journal(), HasSubstr("IP=127.0.0.122 Operation=SetLogo     Status=0 File=logo.bmp"));
+  ASSERT_TRUE(service_.WaitQueueEmpty());
+  EXPECT_THAT(service_.Journal(),
+              HasSubstr("IP=127.0.0.122 Operation=SetLogo     Status=0 File=logo.bmp"));
 }
 
 TEST_F(TransferTest, CommandsForOneScaleNeverOverlap) {
@@ -160,8 +131,8 @@ TEST_F(TransferTest, CommandsForOneScaleNeverOverlap) {
   for (int i = 0; i < 4; ++i) {
     service_.DropImportFile("logo" + std::to_string(i) + ".bmp", RandomBytes(100, 10 + i));
   }
-  ASSERT_TRUE(WaitQueueEmpty(60000));
-  const std::string journal = Journal();
+  ASSERT_TRUE(service_.WaitQueueEmpty(60000));
+  const std::string journal = service_.Journal();
   for (const std::string ip : {"127.0.0.131", "127.0.0.132"}) {
     for (int i = 0; i < 4; ++i) {
       EXPECT_THAT(journal, HasSubstr("IP=" + ip + " Operation=SetLogo     Status=0 File=logo" +
@@ -209,7 +180,7 @@ TEST_F(TransferTest, QueuedCommandsSurviveAKill) {
   EmulatorProcess late({"127.0.0.142"}, {}, emu_->port());
   ASSERT_TRUE(late.ok());
   StartService();
-  ASSERT_TRUE(WaitQueueEmpty(60000)) << service_.Log();
+  ASSERT_TRUE(service_.WaitQueueEmpty(60000)) << service_.Log();
   EXPECT_EQ(late.ScaleFile("127.0.0.142", "logo.bmp"), logo);
   EXPECT_THAT(service_.Log(), HasSubstr("ServiceExecute: Delete file <"));
   const std::string ops = late.ScaleFile("127.0.0.142", "operations.log");

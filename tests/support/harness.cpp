@@ -75,6 +75,41 @@ bool ServiceProcess::WaitForLog(const std::string& text, int timeoutMs) const {
   return WaitUntil([&] { return Log().find(text) != std::string::npos; }, timeoutMs);
 }
 
+bool ServiceProcess::WaitQueueEmpty(int timeoutMs) const {
+  return WaitUntil(
+      [&] {
+        for (const char* folder : {"Import", "Query"}) {
+          std::error_code ec;
+          for (const auto& e : std::filesystem::directory_iterator(dir_.File(folder), ec)) {
+            if (!e.is_directory())
+              return false;
+          }
+        }
+        return true;
+      },
+      timeoutMs);
+}
+
+std::string ServiceProcess::Journal() const {
+  std::string all;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.File("Log"), ec)) {
+    const std::string name = e.path().filename().string();
+    if (name != "tarvo-scale-server.log")
+      all += dir_.Read("Log/" + name);
+  }
+  return all;
+}
+
+size_t ServiceProcess::BadDataFiles() const {
+  size_t n = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.File("Query/Bad"), ec)) {
+    n += e.path().extension() == ".dat";
+  }
+  return n;
+}
+
 void ServiceProcess::DropImportFile(const std::string& name, const std::string& data) const {
   // Written beside the folder and moved in whole, as a careful writer does.
   const std::string temp = dir_.File(".incoming-" + name);

@@ -61,6 +61,13 @@ class ServiceProcess {
   std::string Log() const;
   bool WaitForLog(const std::string& text, int timeoutMs) const;
 
+  // Waits until Import/ and Query/ hold nothing but folders (Bad/, Archive/).
+  bool WaitQueueEmpty(int timeoutMs = 30000) const;
+  // The send journals in Log/ (every file but the log), concatenated.
+  std::string Journal() const;
+  // The data files set aside in Query/Bad/.
+  size_t BadDataFiles() const;
+
   // Drops a file into Import/ with a modification time in the past, so the
   // next scan takes it at once.
   void DropImportFile(const std::string& name, const std::string& data) const;

@@ -124,10 +124,17 @@ enum class Member {
   kSetLogoFile,
 };
 
-struct MemberRef {
+}  // namespace
+
+// One member of the driver: what it is, and which field, line or key.
+struct ScaleDriverMember {
   Member Id;
   int Index = 0;
 };
+
+namespace {
+
+using MemberRef = ScaleDriverMember;
 
 using MemberTable = std::unordered_map<std::string, MemberRef, NoCaseHash, NoCaseEqual>;
 
@@ -300,6 +307,9 @@ struct ScaleDriver::Buffers {
 
   std::unique_ptr<TcpConnection> connection;  // kept open between exchanges
   std::string connectionIp;                   // the address it leads to
+
+  // The members bound by GetIdOfName, by id, with the names they were bound by.
+  std::vector<std::pair<const MemberRef*, std::string>> bound;
 };
 
 ScaleDriverOptions ScaleDriverOptionsFromEnvironment() {
@@ -325,10 +335,29 @@ void ScaleDriver::SetError(int32_t code, const std::string& message) {
 }
 
 Variant ScaleDriver::GetProperty(const std::string& name) {
-  Buffers& b = *b_;
   const MemberRef* m = FindMember(name);
   if (m == nullptr)
     RaiseUnknown(name);
+  return ReadProperty(m, name);
+}
+
+int32_t ScaleDriver::GetIdOfName(const std::string& name) {
+  const MemberRef* m = FindMember(name);
+  if (m == nullptr)
+    RaiseUnknown(name);
+  b_->bound.emplace_back(m, name);
+  return static_cast<int32_t>(b_->bound.size() - 1);
+}
+
+Variant ScaleDriver::GetPropertyById(int32_t id) {
+  if (id < 0 || static_cast<size_t>(id) >= b_->bound.size())
+    Raise("Unknown member id " + std::to_string(id));
+  const auto& [m, name] = b_->bound[static_cast<size_t>(id)];
+  return ReadProperty(m, name);
+}
+
+Variant ScaleDriver::ReadProperty(const ScaleDriverMember* m, const std::string& name) {
+  Buffers& b = *b_;
   switch (m->Id) {
     case Member::kIPAddress:
       return Variant(b.ip);

@@ -95,6 +95,8 @@ struct ScaleDriverOptions {
 // holds a port number (1..65535).
 ScaleDriverOptions ScaleDriverOptionsFromEnvironment();
 
+struct ScaleDriverMember;
+
 class ScaleDriver : public AutomationObject {
  public:
   explicit ScaleDriver(ScaleDriverOptions options = ScaleDriverOptions());
@@ -103,9 +105,14 @@ class ScaleDriver : public AutomationObject {
   Variant GetProperty(const std::string& name) override;
   void SetProperty(const std::string& name, const Variant& value) override;
   Variant Invoke(const std::string& name, const std::vector<Variant>& args = {}) override;
+  int32_t GetIdOfName(const std::string& name) override;
+  Variant GetPropertyById(int32_t id) override;
 
  private:
   struct Buffers;
+
+  // Reads the property `member` that the caller named `name`.
+  Variant ReadProperty(const ScaleDriverMember* member, const std::string& name);
 
   // One request/response exchange with the scale at IPAddress. Sets
   // LastError; returns true and the reply body on success.

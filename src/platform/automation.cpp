@@ -72,7 +72,7 @@ bool Variant::AsBool() const {
   throw AutomationError(kTypeMismatch);
 }
 
-int32_t Variant::AsInt() const {
+int32_t Variant::ConvertToInt() const {
   switch (type()) {
     case Type::kEmpty:
       return 0;
@@ -94,7 +94,7 @@ int32_t Variant::AsInt() const {
   throw AutomationError(kTypeMismatch);
 }
 
-double Variant::AsDouble() const {
+double Variant::ConvertToDouble() const {
   switch (type()) {
     case Type::kEmpty:
       return 0.0;
@@ -156,6 +156,17 @@ DateTime Variant::AsDate() const {
     default:
       return DateTime(AsDouble());
   }
+}
+
+int32_t AutomationObject::GetIdOfName(const std::string& name) {
+  bound_names_.push_back(name);
+  return static_cast<int32_t>(bound_names_.size() - 1);
+}
+
+Variant AutomationObject::GetPropertyById(int32_t id) {
+  if (id < 0 || static_cast<size_t>(id) >= bound_names_.size())
+    throw AutomationError("Unknown member id " + std::to_string(id));
+  return GetProperty(bound_names_[static_cast<size_t>(id)]);
 }
 
 void AutomationRegistry::RegisterBuiltin(const std::string& name, AutomationFactory factory) {

@@ -51,26 +51,50 @@ class Variant {
   // becomes text in the system short date format, followed by a blank and
   // the long time format when it has a time of day.
   bool AsBool() const;
-  int32_t AsInt() const;
-  double AsDouble() const;
+  int32_t AsInt() const {
+    const int32_t* value = std::get_if<int32_t>(&value_);
+    return value != nullptr ? *value : ConvertToInt();
+  }
+  double AsDouble() const {
+    const double* value = std::get_if<double>(&value_);
+    return value != nullptr ? *value : ConvertToDouble();
+  }
   std::string AsText() const;
   DateTime AsDate() const;
 
   friend bool operator==(const Variant& a, const Variant& b) { return a.value_ == b.value_; }
 
  private:
+  int32_t ConvertToInt() const;
+  double ConvertToDouble() const;
+
   std::variant<std::monostate, bool, int32_t, double, std::string, DateTime> value_;
 };
 
 // A late-bound object. Every member is addressed by name (matched without
 // regard to letter case, as automation does). An unknown member, a value of
 // the wrong type or a failing call raises AutomationError naming the member.
+//
+// A caller that reads the same property many times may bind its name once,
+// as automation does with dispatch ids: GetIdOfName(name) gives an id for
+// this object, and GetPropertyById(id) then reads exactly what
+// GetProperty(name) reads. By default the object keeps the bound names and
+// reads by name; an object may bind faster. An object that knows it has no
+// such member raises AutomationError when the name is bound, any other
+// object when it is read.
 class AutomationObject {
  public:
   virtual ~AutomationObject() = default;
   virtual Variant GetProperty(const std::string& name) = 0;
   virtual void SetProperty(const std::string& name, const Variant& value) = 0;
   virtual Variant Invoke(const std::string& name, const std::vector<Variant>& args = {}) = 0;
+
+  virtual int32_t GetIdOfName(const std::string& name);
+  // Raises AutomationError for an id this object did not give.
+  virtual Variant GetPropertyById(int32_t id);
+
+ private:
+  std::vector<std::string> bound_names_;  // by id
 };
 
 using AutomationFactory = std::function<std::unique_ptr<AutomationObject>()>;

@@ -1,5 +1,6 @@
 #include "query/plu_data.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarvo {
@@ -33,38 +34,11 @@ char* WriteLength(size_t length, char* p) {
 
 }  // namespace
 
-MMessage::MMessage(const MMessage& other) {
-  *this = other;
-}
-
-MMessage& MMessage::operator=(const MMessage& other) {
-  if (this == &other)
-    return *this;
-  if (!other.data_) {
-    data_.reset();
-    return *this;
-  }
-  const size_t size = other.StoredSize();
-  auto data = std::make_unique_for_overwrite<char[]>(size);
-  std::memcpy(data.get(), other.data_.get(), size);
-  data_ = std::move(data);
-  return *this;
-}
-
-size_t MMessage::StoredSize() const {
-  if (!data_)
-    return 0;
-  const char* p = data_.get();
-  const int stored = static_cast<unsigned char>(*p++);
-  for (int line = 0; line < stored; ++line)
-    p += ReadLength(&p);
-  return static_cast<size_t>(p - data_.get());
-}
-
 std::string_view MMessage::Line(int k) const {
-  if (!data_ || k < 1 || k > static_cast<unsigned char>(data_[0]))
+  const char* p = data_.data();
+  if (data_.empty() || k < 1 || k > static_cast<unsigned char>(p[0]))
     return {};
-  const char* p = data_.get() + 1;
+  ++p;
   for (int line = 1;; ++line) {
     const size_t length = ReadLength(&p);
     if (line == k)
@@ -83,21 +57,28 @@ void MMessage::SetLine(int k, std::string_view text) {
   SetLines(lines);
 }
 
-void MMessage::SetLines(const std::array<std::string_view, kLineCount>& lines) {
-  int stored = kLineCount;
+void MMessage::SetLines(std::span<const std::string_view> lines) {
+  int stored = static_cast<int>(std::min<size_t>(lines.size(), kLineCount));
   while (stored > 0 && lines[stored - 1].empty())
     --stored;
   if (stored == 0) {
-    data_.reset();
+    data_.clear();
     return;
   }
   size_t size = 1;
   for (int line = 0; line < stored; ++line)
     size += LengthSize(lines[line].size()) + lines[line].size();
 
-  // Built aside: `lines` may view the current block.
-  auto data = std::make_unique_for_overwrite<char[]>(size);
-  char* p = data.get();
+  // Built aside, on the stack when it is small: `lines` may view the
+  // current text.
+  char small[256];
+  std::string large;
+  char* begin = small;
+  if (size > sizeof(small)) {
+    large.resize(size);
+    begin = large.data();
+  }
+  char* p = begin;
   *p++ = static_cast<char>(stored);
   for (int line = 0; line < stored; ++line) {
     p = WriteLength(lines[line].size(), p);
@@ -105,13 +86,7 @@ void MMessage::SetLines(const std::array<std::string_view, kLineCount>& lines) {
       std::memcpy(p, lines[line].data(), lines[line].size());
     p += lines[line].size();
   }
-  data_ = std::move(data);
-}
-
-bool operator==(const MMessage& a, const MMessage& b) {
-  const size_t size = a.StoredSize();
-  return size == b.StoredSize() &&
-         (size == 0 || std::memcmp(a.data_.get(), b.data_.get(), size) == 0);
+  data_.assign(std::string_view(begin, size));
 }
 
 }  // namespace tarvo

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <limits>
 
 #include "common/miscutil.h"
@@ -18,23 +19,32 @@ constexpr char kQuote = '"';
 constexpr char kVerticalTab = '\v';
 constexpr size_t kNone = std::string_view::npos;
 
-// The driver's default of each PLU member.
-const std::string kNameDef = "PLU_Name_Def";
-const std::string kNumberDef = "PLU_Number_Def";
-const std::string kAddCodeDef = "PLU_AddCode_Def";
-const std::string kBarCodeTypeDef = "PLU_BarCodeType_Def";
-const std::string kPriceDef = "PLU_Price_Def";
-const std::string kWeightUnitDef = "PLU_WeightUnit_Def";
-const std::string kDepDef = "PLU_Dep_Def";
-const std::string kTareDef = "PLU_Tare_Def";
-const std::string kShlefTimeDef = "PLU_ShlefTime_Def";
-const std::string kMessageDef = "PLU_Message_Def";
-const std::string kLabelDef = "PLU_Label_Def";
-const std::string kRebateDef = "PLU_Rebate_Def";
-const std::string kPackageWeightDef = "PLU_PackageWeight_Def";
-const std::string kPackageTypeDef = "PLU_PackageType_Def";
-const std::string kToleranceDef = "PLU_Tolerance_Def";
-const std::string kIcePercentDef = "PLU_IcePercent_Def";
+// The driver's default of each PLU member, bound once per parser.
+enum DefaultProperty {
+  kNameDef,
+  kNumberDef,
+  kAddCodeDef,
+  kBarCodeTypeDef,
+  kPriceDef,
+  kWeightUnitDef,
+  kDepDef,
+  kTareDef,
+  kShlefTimeDef,
+  kMessageDef,
+  kLabelDef,
+  kRebateDef,
+  kPackageWeightDef,
+  kPackageTypeDef,
+  kToleranceDef,
+  kIcePercentDef,
+  kDefaultPropertyCount
+};
+
+constexpr const char* kDefaultPropertyNames[kDefaultPropertyCount] = {
+    "PLU_Name_Def",          "PLU_Number_Def",      "PLU_AddCode_Def",   "PLU_BarCodeType_Def",
+    "PLU_Price_Def",         "PLU_WeightUnit_Def",  "PLU_Dep_Def",       "PLU_Tare_Def",
+    "PLU_ShlefTime_Def",     "PLU_Message_Def",     "PLU_Label_Def",     "PLU_Rebate_Def",
+    "PLU_PackageWeight_Def", "PLU_PackageType_Def", "PLU_Tolerance_Def", "PLU_IcePercent_Def"};
 
 // Weight unit codes that the layouts derive.
 constexpr int32_t kUnit100g = 3;
@@ -64,25 +74,95 @@ void AppendResolved(std::string_view text, std::string* out) {
   }
 }
 
-// Index of the quote that closes a quoted field whose opening quote has been
-// removed from `rest`: the last quote of the first run of an odd number of
-// quotes that another character follows; failing that, the last quote of
-// `rest`. kNone when `rest` holds no quote.
-size_t FindClosingQuote(std::string_view rest) {
-  size_t last = kNone;
-  size_t run = 0;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == kQuote) {
-      ++run;
-      last = i;
-    } else {
-      if (run % 2 == 1)
-        return last;
-      run = 0;
+// Finds the separators, quotes and vertical tabs of one delimited line,
+// 64 bytes at a step.
+class LineScanner {
+ public:
+  LineScanner(std::string_view line, char separator) : line_(line), separator_(separator) {}
+
+  std::string_view line() const { return line_; }
+
+  // Index of the first separator, quote or vertical tab at or after `from`;
+  // kNone when there is none.
+  size_t NextSpecial(size_t from) {
+    if (from >= line_.size())
+      return kNone;
+    size_t window = from & ~size_t{63};
+    Load(window);
+    const uint64_t rest = mask_ >> (from - window);
+    if (rest != 0)
+      return from + static_cast<size_t>(std::countr_zero(rest));
+    for (window += 64; window < line_.size(); window += 64) {
+      Load(window);
+      if (mask_ != 0)
+        return window + static_cast<size_t>(std::countr_zero(mask_));
     }
+    return kNone;
   }
-  return last;
-}
+
+  // Index of the first `c` (the separator, a quote or a vertical tab) at or
+  // after `from`; kNone when there is none.
+  size_t Next(char c, size_t from) {
+    size_t at = NextSpecial(from);
+    while (at != kNone && line_[at] != c)
+      at = NextSpecial(at + 1);
+    return at;
+  }
+
+  // True when [begin, end) holds a quote or a vertical tab.
+  bool QuoteOrTabIn(size_t begin, size_t end) {
+    for (size_t at = NextSpecial(begin); at < end; at = NextSpecial(at + 1)) {
+      if (line_[at] == kQuote || line_[at] == kVerticalTab)
+        return true;
+    }
+    return false;
+  }
+
+  // Index of the quote that closes a quoted field whose text starts at
+  // `begin`: the last quote of the first run of an odd number of quotes
+  // that another character follows; failing that, the last quote of the
+  // line. kNone when there is no quote from `begin` on.
+  size_t ClosingQuote(size_t begin) {
+    const size_t first = Next(kQuote, begin);
+    // Most often that quote stands alone, and closes whether another
+    // character follows it or not.
+    if (first == kNone || first + 1 == line_.size() || line_[first + 1] != kQuote)
+      return first;
+    size_t last = kNone;
+    size_t run = 0;
+    for (size_t i = first; i < line_.size(); ++i) {
+      if (line_[i] == kQuote) {
+        ++run;
+        last = i;
+      } else {
+        if (run % 2 == 1)
+          return last;
+        run = 0;
+      }
+    }
+    return last;
+  }
+
+ private:
+  void Load(size_t window) {
+    if (window == window_)
+      return;
+    window_ = window;
+    const char* const end = line_.data() + line_.size();
+    if (window + 64 > line_.size() && line_.size() >= 64) {
+      // The last 64 bytes of the line, shifted: no copy of a short tail.
+      const uint64_t tail = MatchMask64(end - 64, end, separator_, kQuote, kVerticalTab);
+      mask_ = tail >> (window - (line_.size() - 64));
+      return;
+    }
+    mask_ = MatchMask64(line_.data() + window, end, separator_, kQuote, kVerticalTab);
+  }
+
+  const std::string_view line_;
+  const char separator_;
+  size_t window_ = kNone;  // start of the 64 bytes that mask_ covers
+  uint64_t mask_ = 0;
+};
 
 std::string_view TrimRightBlanks(std::string_view text) {
   while (!text.empty() && text.back() == ' ')
@@ -178,14 +258,7 @@ void FieldList::SetCopy(size_t i, std::string_view text) {
 void LineCounter::Feed(std::string_view piece) {
   if (piece.empty())
     return;
-  // CR and LF each end a line, except an LF right after a CR.
-  for (size_t at = piece.find('\n'); at != kNone; at = piece.find('\n', at + 1)) {
-    const char before = at == 0 ? last_ : piece[at - 1];
-    if (before != '\r')
-      ++breaks_;
-  }
-  for (size_t at = piece.find('\r'); at != kNone; at = piece.find('\r', at + 1))
-    ++breaks_;
+  breaks_ += CountLineBreaks(piece.data(), piece.data() + piece.size(), last_);
   last_ = piece.back();
 }
 
@@ -195,52 +268,67 @@ size_t LineCounter::Lines() const {
 
 void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields) {
   fields->clear();
-  // The next quote and vertical tab of the line at or after the field in
-  // hand: a field without either is viewed as it stands.
-  size_t quoteAt = line.find(kQuote);
-  size_t tabAt = line.find(kVerticalTab);
-  auto add = [&](std::string_view text) {
-    const size_t begin = static_cast<size_t>(text.data() - line.data());
-    if (quoteAt < begin)
-      quoteAt = line.find(kQuote, begin);
-    if (tabAt < begin)
-      tabAt = line.find(kVerticalTab, begin);
-    const size_t end = begin + text.size();
-    if (quoteAt < end || tabAt < end) {
+  LineScanner scan(line, separator);
+  // A field without quotes and vertical tabs is viewed as it stands.
+  auto add = [&](size_t begin, size_t end) {
+    const std::string_view text = line.substr(begin, end - begin);
+    if (scan.QuoteOrTabIn(begin, end)) {
       fields->AddResolved(text);
     } else {
       fields->Add(text);
     }
   };
 
-  std::string_view rest = line;
-  size_t p;  // index of the separator that ends the current field
-  while ((p = rest.find(separator)) != kNone) {
-    if (rest.front() == kQuote) {
-      rest.remove_prefix(1);
-      const size_t q = FindClosingQuote(rest);
+  const size_t n = line.size();
+  size_t pos = 0;  // where the current field starts
+  for (;;) {
+    size_t p;  // the separator that ends the current field
+    if (pos < n && line[pos] == kQuote) {
+      if ((p = scan.Next(separator, pos)) == kNone)
+        break;
+      const size_t start = pos;
+      pos = start + 1;
+      const size_t q = scan.ClosingQuote(pos);
       if (q != kNone) {
-        add(rest.substr(0, q));
-        rest.remove_prefix(q + 1);
+        add(pos, q);
+        pos = q + 1;
       } else {
         fields->Add({});
       }
-      // With no separator left, `p` keeps its value, and what remains of
-      // the line is cut at that earlier position.
-      const size_t next = rest.find(separator);
-      if (next != kNone)
-        p = next;
+      const size_t next = scan.Next(separator, pos);
+      if (next != kNone) {
+        pos = next + 1;
+      } else {
+        // With no separator left, what remains of the line is cut as far
+        // beyond the closing quote as the first separator lay beyond the
+        // field's start.
+        pos += std::min(p - start + 1, n - pos);
+      }
     } else {
-      add(rest.substr(0, p));
+      // The separator, or first the quote or vertical tab that makes the
+      // field's text change.
+      const size_t at = scan.NextSpecial(pos);
+      if (at == kNone)
+        break;
+      if (line[at] == separator) {
+        fields->Add(line.substr(pos, at - pos));
+        p = at;
+      } else {
+        if ((p = scan.Next(separator, at)) == kNone)
+          break;
+        fields->AddResolved(line.substr(pos, p - pos));
+      }
+      pos = p + 1;
     }
-    rest.remove_prefix(std::min(p + 1, rest.size()));
   }
-  if (!rest.empty()) {
-    if (rest.front() == kQuote)
-      rest.remove_prefix(1);
-    if (!rest.empty() && rest.back() == kQuote)
-      rest.remove_suffix(1);
-    add(rest);
+  if (pos < n) {
+    size_t begin = pos;
+    size_t end = n;
+    if (line[begin] == kQuote)
+      ++begin;
+    if (begin < end && line[end - 1] == kQuote)
+      --end;
+    add(begin, end);
   }
 }
 
@@ -296,7 +384,19 @@ PLULineParser::PLULineParser(const MSettingsValues& settings, AutomationObject& 
       plus_(pluList),
       messages_(messageList),
       log_(std::move(log)),
-      separator_(ImportFieldSeparator(settings.ImportSimpleSeparator)) {}
+      separator_(ImportFieldSeparator(settings.ImportSimpleSeparator)) {
+  static_assert(std::tuple_size_v<decltype(default_ids_)> == kDefaultPropertyCount);
+  for (int i = 0; i < kDefaultPropertyCount; ++i)
+    default_ids_[i] = driver_.GetIdOfName(kDefaultPropertyNames[i]);
+  for (int j = 0; j < MMessage::kLineCount; ++j) {
+    if (settings.FieldsConfig[kFieldMessageString1 + j].Pos >= 1)
+      message_line_count_ = j + 1;
+  }
+}
+
+Variant PLULineParser::DriverDefault(int property) {
+  return driver_.GetPropertyById(default_ids_[property]);
+}
 
 void PLULineParser::Log(const std::string& text, int level) const {
   if (log_)
@@ -424,8 +524,11 @@ void PLULineParser::CutFixedFields(std::string_view line) {
     }
     int32_t complement = 0;
     TryImportStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
-    if (slot(field.Pos))
-      fields_.SetCopy(field.Pos - 1, "-" + std::to_string(65536 - int64_t{complement}));
+    if (slot(field.Pos)) {
+      std::string negative(1, '-');
+      negative += std::to_string(65536 - int64_t{complement});
+      fields_.SetCopy(field.Pos - 1, negative);
+    }
 
     const MFieldConfig& name = config[kFieldName];
     const int64_t first = int64_t{name.PosHome} + 2;
@@ -540,16 +643,16 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   // The plain layout may carry a message in up to 16 fields.
   if (format == 1 || format == 2)
     return;
-  std::array<std::string_view, MMessage::kLineCount> lines;
   bool any = false;
-  for (int j = 0; j < MMessage::kLineCount; ++j) {
-    if (text(kFieldMessageString1 + j, &t)) {
-      lines[j] = t;
+  for (int j = 0; j < message_line_count_; ++j) {
+    message_lines_[j] = {};
+    if (text(kFieldMessageString1 + j, &message_lines_[j]))
       any = true;
-    }
   }
-  if (any)
-    AttachNewMessage(plus_.size() - 1).SetLines(lines);
+  if (any) {
+    AttachNewMessage(plus_.size() - 1)
+        .SetLines(std::span<const std::string_view>(message_lines_.data(), message_line_count_));
+  }
 }
 
 void PLULineParser::SetPLUDefaults() {
@@ -558,15 +661,15 @@ void PLULineParser::SetPLUDefaults() {
 
   // The driver's value, or DefVal converted with the driver's value as the
   // fallback. The driver is read in either case.
-  auto intDefault = [&](int index, const std::string& property) {
-    int32_t value = driver_.GetProperty(property).AsInt();
+  auto intDefault = [&](int index, int property) {
+    int32_t value = DriverDefault(property).AsInt();
     const std::string& defVal = config[index].DefVal;
     if (!defVal.empty())
       TryImportStrToInt(defVal, &value);
     return value;
   };
-  auto floatDefault = [&](int index, const std::string& property) {
-    double value = driver_.GetProperty(property).AsDouble();
+  auto floatDefault = [&](int index, int property) {
+    double value = DriverDefault(property).AsDouble();
     const std::string& defVal = config[index].DefVal;
     if (!defVal.empty())
       value = ImportStrToFloat(defVal, value);
@@ -574,7 +677,7 @@ void PLULineParser::SetPLUDefaults() {
   };
 
   const std::string& nameDefVal = config[kFieldName].DefVal;
-  plu.Name = nameDefVal.empty() ? Utf8ToAnsi(driver_.GetProperty(kNameDef).AsText()) : nameDefVal;
+  plu.Name = nameDefVal.empty() ? Utf8ToAnsi(DriverDefault(kNameDef).AsText()) : nameDefVal;
   plu.Number = intDefault(kFieldNumber, kNumberDef);
   plu.AddCode = intDefault(kFieldCode, kAddCodeDef);
   plu.BarCodeType = intDefault(kFieldBarCodeType, kBarCodeTypeDef);
@@ -583,7 +686,7 @@ void PLULineParser::SetPLUDefaults() {
   plu.Dep = intDefault(kFieldDep, kDepDef);
   plu.Tare = floatDefault(kFieldTare, kTareDef);
   plu.ShlefTime = intDefault(kFieldShlefTime, kShlefTimeDef);
-  plu.Message = driver_.GetProperty(kMessageDef).AsInt();
+  plu.Message = DriverDefault(kMessageDef).AsInt();
   plu.Label = intDefault(kFieldLabel, kLabelDef);
   plu.Rebate = intDefault(kFieldRebate, kRebateDef);
   plu.PackageWeight = floatDefault(kFieldPackageWeight, kPackageWeightDef);
@@ -591,7 +694,7 @@ void PLULineParser::SetPLUDefaults() {
   plu.Tolerance = intDefault(kFieldTolerance, kToleranceDef);
 
   // The ice glaze percent is written as a whole number.
-  plu.IcePercent = driver_.GetProperty(kIcePercentDef).AsDouble();
+  plu.IcePercent = DriverDefault(kIcePercentDef).AsDouble();
   int32_t icePercent = 0;
   if (TryImportStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
     plu.IcePercent = icePercent;

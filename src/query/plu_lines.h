@@ -6,6 +6,7 @@
 #define TARVO_QUERY_PLU_LINES_H_
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/text_scan.h"
 #include "platform/automation.h"
 #include "query/plu_data.h"
 #include "settings/workservicesettings.h"
@@ -162,6 +164,8 @@ class PLULineParser {
   bool ParseFixedIngredients(std::string_view line);
   void CutFixedFields(std::string_view line);
   void Log(const std::string& text, int level) const;
+  // Reads the driver's default property `property` (see plu_lines.cpp).
+  Variant DriverDefault(int property);
 
   const MSettingsValues& settings_;
   AutomationObject& driver_;
@@ -170,7 +174,11 @@ class PLULineParser {
   const LogFunction log_;
   const char separator_;
 
-  FieldList fields_;  // the current line's fields, kept between lines
+  std::array<int32_t, 16> default_ids_;  // the driver's PLU_*_Def properties, bound
+  FieldList fields_;                     // the current line's fields, kept between lines
+  // The plain layout's message fields: lines up to the last one placed.
+  int message_line_count_ = 0;
+  std::array<std::string_view, MMessage::kLineCount> message_lines_;
   // First list index of each PLU number, for the ingredient lines; covers
   // the first `indexed_` PLUs of the list and is brought up to date when used.
   std::unordered_map<int32_t, size_t> first_index_;
@@ -179,33 +187,33 @@ class PLULineParser {
 
 template <typename Emit>
 void LineSplitter::Feed(std::string_view piece, Emit&& emit) {
-  size_t pos = 0;
-  if (skip_lf_ && !piece.empty()) {
+  const char* p = piece.data();
+  const char* const end = p + piece.size();
+  if (skip_lf_ && p < end) {
     skip_lf_ = false;
-    if (piece.front() == '\n')
-      pos = 1;
+    if (*p == '\n')
+      ++p;
   }
-  while (pos < piece.size()) {
-    const std::string_view rest = piece.substr(pos);
-    const size_t lf = rest.find('\n');
-    const size_t end = std::min(rest.substr(0, lf).find('\r'), lf);
-    if (end == std::string_view::npos) {
-      pending_.append(rest);
+  while (p < end) {
+    const char* const lineEnd = FindLineBreak(p, end);
+    if (lineEnd == end) {
+      pending_.append(p, end);
       return;
     }
+    const std::string_view line(p, static_cast<size_t>(lineEnd - p));
     if (pending_.empty()) {
-      emit(rest.substr(0, end));
+      emit(line);
     } else {
-      pending_.append(rest.substr(0, end));
+      pending_.append(line);
       emit(std::string_view(pending_));
       pending_.clear();
     }
-    pos += end + 1;
-    if (rest[end] == '\r') {
-      if (end + 1 == rest.size()) {
+    p = lineEnd + 1;
+    if (*lineEnd == '\r') {
+      if (p == end) {
         skip_lf_ = true;
-      } else if (rest[end + 1] == '\n') {
-        ++pos;
+      } else if (*p == '\n') {
+        ++p;
       }
     }
   }

@@ -3,10 +3,12 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/structdefines.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "query/plu_lines.h"
 
 namespace tarvo {
@@ -15,6 +17,9 @@ namespace {
 
 // Pieces in which an ANSI or DOS data file is read.
 constexpr size_t kChunkSize = size_t{1} << 20;
+
+// Lists that take this much new memory have it mapped in ahead of use.
+constexpr size_t kPrefaultBytes = size_t{4} << 20;
 
 // The text of a data file. ANSI and DOS text is read in pieces, twice: once
 // to count its lines, once to parse them. A file whose byte-order mark
@@ -129,6 +134,18 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
     plus.reserve(lineCount);
     if (settings.ImportExtraFormat == 0 && AnyMessageFieldPlaced(settings))
       messages.reserve(lineCount);
+  }
+  // The new memory of large lists is mapped in on another thread while the
+  // lines are parsed; the load waits for it before it returns.
+  std::jthread prefault;
+  const size_t plusBytes = plus.capacity() * sizeof(MPLUData);
+  const size_t messagesBytes = messages.capacity() * sizeof(MMessage);
+  if (plusBytes + messagesBytes >= kPrefaultBytes) {
+    prefault = std::jthread([plusData = static_cast<void*>(plus.data()), plusBytes,
+                             messagesData = static_cast<void*>(messages.data()), messagesBytes] {
+      PrefaultPages(plusData, plusBytes);
+      PrefaultPages(messagesData, messagesBytes);
+    });
   }
 
   // A file that declared its encoding is not DOS text.

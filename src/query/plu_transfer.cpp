@@ -88,7 +88,7 @@ void AddPLUToBufferFromList(PLUStepContext& context, size_t index) {
   const MPLUData& plu = (*context.PLUList)[index];
   driver.Invoke(kAddPLUToBuffer);
   driver.SetProperty("PLU_Number", plu.Number);
-  driver.SetProperty("PLU_Name", AnsiToUtf8(plu.Name));
+  driver.SetProperty("PLU_Name", AnsiToUtf8(plu.Name.str()));
   driver.SetProperty("PLU_AddCode", plu.AddCode);
   driver.SetProperty("PLU_BarCodeType", plu.BarCodeType);
   driver.SetProperty("PLU_Price", plu.Price);

@@ -218,6 +218,19 @@ int main(int argc, char** argv) {
       }
       plusLoaded = plus.size();
       messagesLoaded = messages.size();
+      // Every PLU as the file wrote it: a fast load of wrong data counts for nothing.
+      char name[64];
+      for (size_t i = 0; i < plus.size() && loaded; ++i) {
+        const long n = static_cast<long>(i) + 1;
+        std::snprintf(name, sizeof(name), "Product %07ld, fresh", n);
+        const MPLUData& plu = plus[i];
+        loaded = plu.Number == n && plu.Name == name && plu.AddCode == 2000000 + n &&
+                 plu.ShlefTime == 1 + n % 30 && plu.Message == static_cast<int32_t>(i) &&
+                 messages[i].Line(1) == "Ingredients: milk, salt" &&
+                 messages[i].Line(2) == "Keep at +2..+6 C";
+        if (!loaded)
+          std::fprintf(stderr, "PLU %zu differs from line %ld of the file\n", i, n);
+      }
     }
     return seconds;
   });

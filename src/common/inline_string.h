@@ -56,11 +56,13 @@ class InlineString {
   // Replaces the text; `text` may view this string's own text.
   void assign(std::string_view text) {
     if (text.size() <= kInlineCapacity) {
-      char copy[kInlineCapacity];
-      std::memcpy(copy, text.data(), text.size());
-      Release();
-      std::memcpy(bytes_, copy, text.size());
+      // The heap block goes only after the copy, and memmove allows `text`
+      // to overlap the text in place.
+      char* const heap = OnHeap() ? HeapData() : nullptr;
+      if (!text.empty())
+        std::memmove(bytes_, text.data(), text.size());
       bytes_[kTag] = static_cast<char>(text.size());
+      delete[] heap;
       return;
     }
     char* heap = new char[text.size()];

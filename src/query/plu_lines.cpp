@@ -121,13 +121,20 @@ class LineScanner {
   // Index of the quote that closes a quoted field whose text starts at
   // `begin`: the last quote of the first run of an odd number of quotes
   // that another character follows; failing that, the last quote of the
-  // line. kNone when there is no quote from `begin` on.
-  size_t ClosingQuote(size_t begin) {
-    const size_t first = Next(kQuote, begin);
+  // line. kNone when there is no quote from `begin` on. *clean tells
+  // whether the text up to that quote holds neither quote nor vertical tab.
+  size_t ClosingQuote(size_t begin, bool* clean) {
+    bool tab = false;
+    size_t first = NextSpecial(begin);
+    for (; first != kNone && line_[first] != kQuote; first = NextSpecial(first + 1))
+      tab = tab || line_[first] == kVerticalTab;
     // Most often that quote stands alone, and closes whether another
     // character follows it or not.
-    if (first == kNone || first + 1 == line_.size() || line_[first + 1] != kQuote)
+    if (first == kNone || first + 1 == line_.size() || line_[first + 1] != kQuote) {
+      *clean = !tab;
       return first;
+    }
+    *clean = false;
     size_t last = kNone;
     size_t run = 0;
     for (size_t i = first; i < line_.size(); ++i) {
@@ -284,25 +291,27 @@ void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields
   for (;;) {
     size_t p;  // the separator that ends the current field
     if (pos < n && line[pos] == kQuote) {
-      if ((p = scan.Next(separator, pos)) == kNone)
-        break;
       const size_t start = pos;
-      pos = start + 1;
-      const size_t q = scan.ClosingQuote(pos);
-      if (q != kNone) {
-        add(pos, q);
-        pos = q + 1;
+      bool clean = false;
+      const size_t q = scan.ClosingQuote(start + 1, &clean);
+      const size_t after = q != kNone ? q + 1 : start + 1;
+      const size_t next = scan.Next(separator, after);
+      if (next == kNone) {
+        // The field is the last one unless a separator follows its start
+        // (within the quotes); what remains of the line is then cut as far
+        // beyond the closing quote as that separator lay beyond the start.
+        if ((p = scan.Next(separator, start)) == kNone)
+          break;
+        pos = after + std::min(p - start + 1, n - after);
       } else {
-        fields->Add({});
-      }
-      const size_t next = scan.Next(separator, pos);
-      if (next != kNone) {
         pos = next + 1;
+      }
+      if (q == kNone) {
+        fields->Add({});
+      } else if (clean) {
+        fields->Add(line.substr(start + 1, q - start - 1));
       } else {
-        // With no separator left, what remains of the line is cut as far
-        // beyond the closing quote as the first separator lay beyond the
-        // field's start.
-        pos += std::min(p - start + 1, n - pos);
+        add(start + 1, q);
       }
     } else {
       // The separator, or first the quote or vertical tab that makes the
@@ -405,31 +414,35 @@ void PLULineParser::Log(const std::string& text, int level) const {
 
 bool PLULineParser::ParseDelimitedLine(std::string_view line) {
   SplitDelimitedLine(line, separator_, &fields_);
-  const size_t n = fields_.size();
+  return ParseDelimitedFields(fields_);
+}
+
+bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
+  const size_t n = fields.size();
   if (settings_.ImportExtraFormat != 2) {
     if (n < 2)
       return false;
-    FillPLUFromFields(fields_);
+    FillPLUFromFields(fields);
     return true;
   }
 
   // Record-marker layout: field 1 says what the line is.
-  if (n < 3 || fields_[0].empty())
+  if (n < 3 || fields[0].empty())
     return false;
-  const char marker = fields_[0].front();
+  const char marker = fields[0].front();
   if (IsMarker(marker, 'I'))
-    return ParseDelimitedIngredients();
+    return ParseDelimitedIngredients(fields);
   if (!IsMarker(marker, 'A'))
     return false;
 
-  FillPLUFromFields(fields_);
+  FillPLUFromFields(fields);
   if (n >= 6) {
     MPLUData& plu = plus_.back();
     int32_t pieces = 0;
     int32_t hundredGrams = 0;
-    if (TryImportStrToInt(fields_[5], &pieces) && pieces != 0) {
+    if (TryImportStrToInt(fields[5], &pieces) && pieces != 0) {
       plu.WeightUnit = kUnitPiecesKg;
-    } else if (n >= 7 && TryImportStrToInt(fields_[6], &hundredGrams) && hundredGrams != 0) {
+    } else if (n >= 7 && TryImportStrToInt(fields[6], &hundredGrams) && hundredGrams != 0) {
       plu.WeightUnit = kUnit100g;
     } else {
       plu.WeightUnit = kUnitKg;
@@ -438,9 +451,9 @@ bool PLULineParser::ParseDelimitedLine(std::string_view line) {
   return true;
 }
 
-bool PLULineParser::ParseDelimitedIngredients() {
+bool PLULineParser::ParseDelimitedIngredients(const FieldList& fields) {
   int32_t number = 0;
-  TryImportStrToInt(fields_[1], &number);
+  TryImportStrToInt(fields[1], &number);
   if (number == 0)
     return false;
   const int64_t index = FindPLU(number);
@@ -452,8 +465,8 @@ bool PLULineParser::ParseDelimitedIngredients() {
   std::array<std::string_view, MMessage::kLineCount> lines;
   int filled = 0;
   int dropped = 0;
-  for (size_t f = 2; f < fields_.size(); ++f) {
-    const std::string_view text = fields_[f];
+  for (size_t f = 2; f < fields.size(); ++f) {
+    const std::string_view text = fields[f];
     if (text.empty())
       continue;
     if (filled == MMessage::kLineCount) {

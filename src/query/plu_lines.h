@@ -141,6 +141,9 @@ class PLULineParser {
   // for a bad line. A PLU appended for a line may still be invalid; see
   // DropInvalidLastPLU().
   bool ParseDelimitedLine(std::string_view line);
+  // The same for a line already split by SplitDelimitedLine with
+  // FieldSeparator().
+  bool ParseDelimitedFields(const FieldList& fields);
   bool ParseFixedLine(std::string_view line);
 
   // Appends one PLU with its defaults, then sets its members from `fields`
@@ -160,7 +163,7 @@ class PLULineParser {
   int64_t FindPLU(int32_t number);
   // Appends an empty message, points PLU `index` at it and returns it.
   MMessage& AttachNewMessage(size_t index);
-  bool ParseDelimitedIngredients();
+  bool ParseDelimitedIngredients(const FieldList& fields);
   bool ParseFixedIngredients(std::string_view line);
   void CutFixedFields(std::string_view line);
   void Log(const std::string& text, int level) const;

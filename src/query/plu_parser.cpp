@@ -1,5 +1,6 @@
 #include "query/plu_parser.h"
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/memory.h"
+#include "query/plu_line_reader.h"
 #include "query/plu_lines.h"
 
 namespace tarvo {
@@ -59,16 +61,18 @@ class DataFileText {
   // True when a byte-order mark declared the encoding.
   bool declared() const { return declared_; }
 
-  // Calls emit(line) for each line. False when the file cannot be read.
-  template <typename Emit>
-  bool ForEachLine(Emit&& emit) {
+  // Calls emit(line) for each line; once stopped() is true the rest may be
+  // skipped. False when the file cannot be read; *error then says why.
+  bool ForEachLine(const std::function<void(std::string_view)>& emit,
+                   const std::function<bool()>& stopped, std::string* error) const {
     LineSplitter splitter;
     if (declared_) {
       splitter.Feed(decoded_, emit);
     } else if (!ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
                  splitter.Feed(chunk, emit);
-                 return true;
+                 return !stopped();
                })) {
+      *error = LastSystemErrorMessage();
       return false;
     }
     splitter.Finish(emit);
@@ -81,10 +85,10 @@ class DataFileText {
   std::string decoded_;
 };
 
-// Sets scale state 3 and raises the error of an unreadable data file.
-[[noreturn]] void ThrowUnreadable(const PLUStepContext& context) {
-  const std::string error =
-      "Cannot open file \"" + context.DataFileName + "\". " + LastSystemErrorMessage();
+// Sets scale state 3 and raises the error of an unreadable data file;
+// `reason` is the system's message.
+[[noreturn]] void ThrowUnreadable(const PLUStepContext& context, const std::string& reason) {
+  const std::string error = "Cannot open file \"" + context.DataFileName + "\". " + reason;
   context.SetScaleState(kStateUnreadable);
   throw std::runtime_error(error);
 }
@@ -116,7 +120,7 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
   DataFileText file(context.DataFileName);
   size_t lineCount = 0;
   if (!file.Open(&lineCount))
-    ThrowUnreadable(context);
+    ThrowUnreadable(context, LastSystemErrorMessage());
   if (lineCount == 0) {
     context.SetScaleState(kStateBadData);
     return false;
@@ -148,25 +152,34 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
     });
   }
 
-  // A file that declared its encoding is not DOS text.
+  // A file that declared its encoding is not DOS text. The lines are read
+  // and split on a second thread while this one parses them.
   const bool fromDos = !settings.ImportEncodingWindows && !file.declared();
+  std::string readError;
+  PLULineReader reader(
+      [&file, &readError](const std::function<void(std::string_view)>& emit,
+                          const std::function<bool()>& stopped) {
+        return file.ForEachLine(emit, stopped, &readError);
+      },
+      {.FromDos = fromDos, .Split = !fixed, .Separator = parser.FieldSeparator()});
   size_t number = 0;
-  std::string converted;
-  const bool read = file.ForEachLine([&](std::string_view line) {
-    ++number;
-    if (fromDos) {
-      AddScaleLog(context, "Encoding from DOS. ", 1);
-      converted = OemToAnsi(std::string(line));
-      line = converted;
+  while (const PLULineReader::Batch* batch = reader.Next()) {
+    for (size_t i = 0; i < batch->size(); ++i) {
+      ++number;
+      if (fromDos)
+        AddScaleLog(context, "Encoding from DOS. ", 1);
+      bool taken = fixed ? parser.ParseFixedLine(batch->Line(i))
+                         : parser.ParseDelimitedFields(batch->Fields(i));
+      if (parser.DropInvalidLastPLU())
+        taken = false;
+      if (!taken)
+        AddScaleLog(context, "Bad PLU string. String No: " + std::to_string(number) + ".", 5);
     }
-    bool taken = fixed ? parser.ParseFixedLine(line) : parser.ParseDelimitedLine(line);
-    if (parser.DropInvalidLastPLU())
-      taken = false;
-    if (!taken)
-      AddScaleLog(context, "Bad PLU string. String No: " + std::to_string(number) + ".", 5);
-  });
-  if (!read)
-    ThrowUnreadable(context);
+  }
+  if (prefault.joinable())
+    prefault.join();  // before the lists may move
+  if (!reader.ReadSucceeded())
+    ThrowUnreadable(context, readError);
 
   AddScaleLog(context, "Loaded:" + std::to_string(plus.size()) + " PLUs.", 1);
   if (plus.capacity() > plus.size() + plus.size() / 4)

@@ -441,6 +441,59 @@ TEST_F(ScaleDriverTest, DefaultsAreReportedWithTheirTypes) {
   EXPECT_EQ(d->GetProperty("PLU_Number"), Variant(12));
 }
 
+TEST_F(ScaleDriverTest, ABoundPropertyReadsAsItsName) {
+  auto d = Driver();  // no exchange with a scale: nothing needs the emulator
+  try {
+    d->GetIdOfName("PLU_Colour");
+    ADD_FAILURE() << "an unknown member was bound";
+  } catch (const AutomationError& e) {
+    EXPECT_NE(std::string(e.what()).find("PLU_Colour"), std::string::npos) << e.what();
+  }
+  const std::vector<std::string> names = {
+      "IPAddress",  "plu_price_def", "PLU_Message_Def", "PLU_Name_Def",      "PLU_WeightUnit_Def",
+      "PLU_Number", "LastError",     "Message_Line16",  "Settings_PrintTime"};
+  std::vector<int32_t> ids;
+  for (const std::string& name : names)
+    ids.push_back(d->GetIdOfName(name));
+  // Whatever GetProperty gives, or raises, for the name.
+  auto expectSameRead = [&](const std::string& when) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      std::string byName, byId;
+      try {
+        byName = d->GetProperty(names[i]).AsText();
+      } catch (const AutomationError& e) {
+        byName = std::string("raised: ") + e.what();
+      }
+      try {
+        byId = d->GetPropertyById(ids[i]).AsText();
+      } catch (const AutomationError& e) {
+        byId = std::string("raised: ") + e.what();
+      }
+      EXPECT_EQ(byId, byName) << names[i] << " " << when;
+    }
+  };
+  expectSameRead("at first");
+  EXPECT_EQ(d->GetPropertyById(ids[0]), Variant(std::string(kScale)));
+  EXPECT_EQ(d->GetPropertyById(ids[2]), Variant(-1));
+
+  d->SetProperty("IPAddress", std::string(kOtherScale));
+  d->Invoke("InitBufferPLU");
+  d->Invoke("AddPLUToBuffer");
+  d->SetProperty("PLU_Number", 77);
+  d->Invoke("InitBufferMessages");
+  d->Invoke("AddMessageToBuffer");
+  d->SetProperty("Message_Line16", "last line");
+  expectSameRead("after setting");
+  EXPECT_EQ(d->GetPropertyById(ids[0]), Variant(std::string(kOtherScale)));
+  EXPECT_EQ(d->GetPropertyById(ids[5]), Variant(77));
+  EXPECT_EQ(d->GetPropertyById(ids[7]), Variant("last line"));
+
+  const int32_t method = d->GetIdOfName("SetAllPLU");  // a method reads as it does by name
+  EXPECT_THROW(d->GetPropertyById(method), AutomationError);
+  for (int32_t bad : {-1, method + 1, 1 << 30})
+    EXPECT_THROW(d->GetPropertyById(bad), AutomationError) << bad;
+}
+
 // The misuse and the member it names.
 struct Misuse {
   std::function<void(AutomationObject&)> call;

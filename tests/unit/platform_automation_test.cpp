@@ -127,6 +127,22 @@ TEST_F(VariantTest, DatesConvert) {
   EXPECT_EQ(ErrorOf([] { Variant("31.02.2026").AsDate(); }), "Type mismatch");
 }
 
+TEST_F(VariantTest, NumbersComeFromEveryType) {
+  // Each type read as the other number type, and as its own.
+  EXPECT_EQ(Variant().AsInt(), 0);
+  EXPECT_EQ(Variant().AsDouble(), 0.0);
+  EXPECT_EQ(Variant(true).AsDouble(), -1.0);
+  EXPECT_EQ(Variant(false).AsDouble(), 0.0);
+  EXPECT_EQ(Variant(std::numeric_limits<int32_t>::min()).AsInt(),
+            std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(Variant(-7).AsDouble(), -7.0);
+  EXPECT_EQ(Variant(2.75).AsDouble(), 2.75);
+  EXPECT_EQ(Variant(1e300).AsDouble(), 1e300);
+  EXPECT_EQ(Variant(" 42 ").AsDouble(), 42.0);
+  EXPECT_EQ(ErrorOf([] { Variant("7x").AsDouble(); }), "Type mismatch");
+  EXPECT_EQ(ErrorOf([] { Variant(1e300).AsInt(); }), "Overflow");
+}
+
 std::unique_ptr<AutomationObject> MakeFake(std::shared_ptr<FakeAutomationLog> log) {
   return std::make_unique<FakeAutomationObject>(std::move(log));
 }
@@ -234,6 +250,46 @@ TEST(AutomationRegistryTest, CreationFromManyThreads) {
   for (auto& t : threads)
     t.join();
   EXPECT_EQ(log->CallStrings().size(), 400u);
+}
+
+TEST(AutomationObjectTest, ABoundNameReadsWhatTheNameReads) {
+  auto log = std::make_shared<FakeAutomationLog>();
+  FakeAutomationObject object(log);
+  AutomationObject& o = object;
+  log->Set("PLU_Price_Def", Variant(2.5));
+  log->Set("PLU_Name_Def", Variant("Bread"));
+  const int32_t price = o.GetIdOfName("PLU_Price_Def");
+  const int32_t name = o.GetIdOfName("PLU_Name_Def");
+  const int32_t priceAgain = o.GetIdOfName("PLU_Price_Def");
+  EXPECT_NE(price, name);
+  EXPECT_NE(price, priceAgain);
+  EXPECT_NE(name, priceAgain);
+  EXPECT_EQ(o.GetPropertyById(price), Variant(2.5));
+  EXPECT_EQ(o.GetPropertyById(name), Variant("Bread"));
+  EXPECT_EQ(o.GetPropertyById(priceAgain), Variant(2.5));
+  // Read when asked, not when bound.
+  log->Set("PLU_Price_Def", Variant(3.0));
+  EXPECT_EQ(o.GetPropertyById(price), Variant(3.0));
+  EXPECT_EQ(log->CallStrings(),
+            (std::vector<std::string>{"get PLU_Price_Def", "get PLU_Name_Def", "get PLU_Price_Def",
+                                      "get PLU_Price_Def"}));
+}
+
+TEST(AutomationObjectTest, AnIdNotGivenOrAFailingReadRaises) {
+  auto log = std::make_shared<FakeAutomationLog>();
+  FakeAutomationObject object(log);
+  AutomationObject& o = object;
+  EXPECT_THROW(o.GetPropertyById(0), AutomationError);
+  log->failing.insert("Broken");
+  const int32_t broken = o.GetIdOfName("Broken");  // the fake cannot tell at binding
+  EXPECT_EQ(ErrorOf([&] { o.GetPropertyById(broken); }), "Fake failure in Broken");
+  for (int32_t bad :
+       {-1, broken + 1, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
+    EXPECT_THROW(o.GetPropertyById(bad), AutomationError) << bad;
+  }
+  // Ids belong to the object that gave them.
+  FakeAutomationObject other(log);
+  EXPECT_THROW(other.GetPropertyById(broken), AutomationError);
 }
 
 }  // namespace

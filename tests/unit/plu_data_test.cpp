@@ -91,5 +91,69 @@ TEST(MMessageTest, CopiesAreIndependentAndEqual) {
   EXPECT_TRUE(list[0] == MMessage());
 }
 
+TEST(MMessageTest, SetLinesTakesAtMostSixteenAndEmptiesTheRest) {
+  MMessage message;
+  message.SetLine(5, "old five");
+  message.SetLine(16, "old sixteen");
+  const std::vector<std::string_view> three = {"one", "", "three"};
+  message.SetLines(three);
+  std::vector<std::string> expected(16);
+  expected[0] = "one";
+  expected[2] = "three";
+  EXPECT_EQ(Lines(message), expected);
+
+  std::vector<std::string> texts;
+  for (int k = 1; k <= 20; ++k)
+    texts.push_back("line " + std::to_string(k));
+  const std::vector<std::string_view> twenty(texts.begin(), texts.end());
+  message.SetLines(twenty);
+  EXPECT_EQ(Lines(message), std::vector<std::string>(texts.begin(), texts.begin() + 16));
+  EXPECT_TRUE(message.Line(17).empty());
+
+  message.SetLines(std::span<const std::string_view>());
+  EXPECT_TRUE(message == MMessage());
+  // Trailing empty lines, given or not, make the same message.
+  MMessage a, b;
+  a.SetLines(three);
+  b.SetLine(3, "three");
+  b.SetLine(1, "one");
+  EXPECT_TRUE(a == b);
+  const std::vector<std::string_view> padded = {"one", "", "three", "", ""};
+  b.SetLines(padded);
+  EXPECT_TRUE(a == b);
+}
+
+TEST(MMessageTest, ShortAndLongPackedMessagesRoundTrip) {
+  // Packed: the line count, then each line's length byte and text. One
+  // line of 53 bytes packs into 55 bytes, the most kept in place; 54 bytes
+  // go to the heap. Then more lines, and lines of two length bytes.
+  for (size_t size : {52, 53, 54, 55, 200}) {
+    for (int lines : {1, 2, 16}) {
+      std::vector<std::string> texts;
+      for (int k = 0; k < lines; ++k)
+        texts.push_back(std::string(size + k, static_cast<char>('a' + k)));
+      const std::vector<std::string_view> views(texts.begin(), texts.end());
+      MMessage message;
+      message.SetLines(views);
+      for (int k = 1; k <= lines; ++k)
+        ASSERT_EQ(message.Line(k), texts[k - 1]) << size << " " << k;
+      const MMessage copy = message;
+      EXPECT_TRUE(copy == message);
+      MMessage other;
+      other.SetLine(1, "x");
+      EXPECT_FALSE(other == message);
+      other = copy;
+      EXPECT_TRUE(other == message);
+      // A message rebuilt from views of its own lines.
+      std::vector<std::string_view> own;
+      for (int k = lines; k >= 1; --k)
+        own.push_back(other.Line(k));
+      other.SetLines(own);
+      for (int k = 1; k <= lines; ++k)
+        ASSERT_EQ(other.Line(k), texts[lines - k]) << size << " " << k;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvo

@@ -56,8 +56,11 @@ class Variant {
     return value != nullptr ? *value : ConvertToInt();
   }
   double AsDouble() const {
-    const double* value = std::get_if<double>(&value_);
-    return value != nullptr ? *value : ConvertToDouble();
+    if (const double* value = std::get_if<double>(&value_))
+      return *value;
+    if (const int32_t* value = std::get_if<int32_t>(&value_))
+      return *value;
+    return ConvertToDouble();
   }
   std::string AsText() const;
   DateTime AsDate() const;

@@ -342,6 +342,10 @@ Variant ScaleDriver::GetProperty(const std::string& name) {
 }
 
 int32_t ScaleDriver::GetIdOfName(const std::string& name) {
+  for (size_t id = 0; id < b_->bound.size(); ++id) {
+    if (b_->bound[id].second == name)
+      return static_cast<int32_t>(id);
+  }
   const MemberRef* m = FindMember(name);
   if (m == nullptr)
     RaiseUnknown(name);

@@ -21,14 +21,14 @@ class InlineString {
   // The longest text kept in place.
   static constexpr size_t kInlineCapacity = N - 1;
 
-  InlineString() { bytes_[kTag] = 0; }
-  InlineString(std::string_view text) {  // NOLINT: text converts implicitly
-    bytes_[kTag] = 0;
-    assign(text);
-  }
+  InlineString() = default;
+  InlineString(std::string_view text) { assign(text); }  // NOLINT: text converts implicitly
   InlineString(const InlineString& other) {
-    bytes_[kTag] = 0;
-    assign(other.view());
+    if (other.OnHeap()) {
+      assign(other.view());
+    } else {
+      std::memcpy(bytes_, other.bytes_, N);
+    }
   }
   InlineString(InlineString&& other) noexcept {
     std::memcpy(bytes_, other.bytes_, N);
@@ -116,7 +116,7 @@ class InlineString {
 
   // In place: the text, then at kTag its length. On the heap: the pointer,
   // then the size, then at kTag kOnHeap.
-  alignas(8) char bytes_[N];
+  alignas(8) char bytes_[N] = {};
 };
 
 }  // namespace tarvo

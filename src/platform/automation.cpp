@@ -159,6 +159,10 @@ DateTime Variant::AsDate() const {
 }
 
 int32_t AutomationObject::GetIdOfName(const std::string& name) {
+  for (size_t id = 0; id < bound_names_.size(); ++id) {
+    if (bound_names_[id] == name)
+      return static_cast<int32_t>(id);
+  }
   bound_names_.push_back(name);
   return static_cast<int32_t>(bound_names_.size() - 1);
 }

@@ -80,11 +80,11 @@ class Variant {
 //
 // A caller that reads the same property many times may bind its name once,
 // as automation does with dispatch ids: GetIdOfName(name) gives an id for
-// this object, and GetPropertyById(id) then reads exactly what
-// GetProperty(name) reads. By default the object keeps the bound names and
-// reads by name; an object may bind faster. An object that knows it has no
-// such member raises AutomationError when the name is bound, any other
-// object when it is read.
+// this object, the same id for the same name every time, and
+// GetPropertyById(id) then reads exactly what GetProperty(name) reads. By
+// default the object keeps the bound names and reads by name; an object may
+// bind faster. An object that knows it has no such member raises
+// AutomationError when the name is bound, any other object when it is read.
 class AutomationObject {
  public:
   virtual ~AutomationObject() = default;

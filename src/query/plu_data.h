@@ -46,7 +46,7 @@ class MMessage {
   static constexpr int kLineCount = 16;
 
   // Line `k`, 1 <= k <= 16; empty for any other `k`. The view is valid
-  // until the message is next changed.
+  // until the message is next changed or moved.
   std::string_view Line(int k) const;
   // Sets line `k`, 1 <= k <= 16; other values of `k` are ignored.
   void SetLine(int k, std::string_view text);

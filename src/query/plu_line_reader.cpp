@@ -18,7 +18,16 @@ constexpr size_t kBatchCount = 4;
 }  // namespace
 
 PLULineReader::PLULineReader(LineSource source, Options options)
-    : source_(std::move(source)), options_(options), thread_([this] { Run(); }) {}
+    : source_(std::move(source)),
+      options_(options),
+      full_(MakeFullList()),
+      thread_([this] { Run(); }) {}
+
+std::vector<std::unique_ptr<PLULineReader::Batch>> PLULineReader::MakeFullList() {
+  std::vector<std::unique_ptr<Batch>> list;
+  list.reserve(kBatchCount);  // Publish() never allocates
+  return list;
+}
 
 PLULineReader::~PLULineReader() {
   {
@@ -38,7 +47,7 @@ const PLULineReader::Batch* PLULineReader::Next() {
   changed_.wait(lock, [this] { return !full_.empty() || done_; });
   if (!full_.empty()) {
     current_ = std::move(full_.front());
-    full_.pop_front();
+    full_.erase(full_.begin());
     return current_.get();
   }
   if (error_)
@@ -101,18 +110,21 @@ void PLULineReader::Run() {
       std::string& text = batch->text_;
       if (batch->count_ == 0 && line.size() > text.capacity())
         text.reserve(line.size());
-      const size_t at = text.size();
-      text.append(line);
-      const std::string_view stored = std::string_view(text).substr(at, line.size());
-      const size_t i = batch->count_++;
+      // The line counts only once it is complete: after a failure here the
+      // lines before it are handed over, and nothing of it.
+      const size_t i = batch->count_;
       if (batch->lines_.size() <= i) {
         batch->lines_.resize(i + 1);
         if (options_.Split)
           batch->fields_.resize(i + 1);
       }
+      const size_t at = text.size();
+      text.append(line);
+      const std::string_view stored = std::string_view(text).substr(at, line.size());
       batch->lines_[i] = stored;
       if (options_.Split)
         SplitDelimitedLine(stored, options_.Separator, &batch->fields_[i]);
+      ++batch->count_;
     };
     auto stopped = [this] {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -1,13 +1,12 @@
 // The reading half of the PLU load step: a thread of its own reads the data
 // file's lines, converts DOS text and splits delimited lines into fields,
 // ahead of the parser, and hands the lines over in file order, a batch at a
-// time. The parser's thread alone touches the driver and the PLU lists.
+// time. The reader never touches the driver or the PLU lists.
 #ifndef TARVO_QUERY_PLU_LINE_READER_H_
 #define TARVO_QUERY_PLU_LINE_READER_H_
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -70,6 +69,7 @@ class PLULineReader {
   bool ReadSucceeded() const;
 
  private:
+  static std::vector<std::unique_ptr<Batch>> MakeFullList();
   void Run();
   // A batch to fill, waiting while all are in use; null once stopped.
   std::unique_ptr<Batch> TakeFreeBatch();
@@ -80,7 +80,7 @@ class PLULineReader {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::unique_ptr<Batch>> full_;   // read, in file order
+  std::vector<std::unique_ptr<Batch>> full_;  // read, in file order
   std::vector<std::unique_ptr<Batch>> free_;  // handed back, to be filled again
   std::unique_ptr<Batch> current_;            // the one the parser holds
   size_t batches_ = 0;                        // made so far

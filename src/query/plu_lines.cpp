@@ -80,8 +80,6 @@ class LineScanner {
  public:
   LineScanner(std::string_view line, char separator) : line_(line), separator_(separator) {}
 
-  std::string_view line() const { return line_; }
-
   // Index of the first separator, quote or vertical tab at or after `from`;
   // kNone when there is none.
   size_t NextSpecial(size_t from) {
@@ -394,9 +392,6 @@ PLULineParser::PLULineParser(const MSettingsValues& settings, AutomationObject& 
       messages_(messageList),
       log_(std::move(log)),
       separator_(ImportFieldSeparator(settings.ImportSimpleSeparator)) {
-  static_assert(std::tuple_size_v<decltype(default_ids_)> == kDefaultPropertyCount);
-  for (int i = 0; i < kDefaultPropertyCount; ++i)
-    default_ids_[i] = driver_.GetIdOfName(kDefaultPropertyNames[i]);
   for (int j = 0; j < MMessage::kLineCount; ++j) {
     if (settings.FieldsConfig[kFieldMessageString1 + j].Pos >= 1)
       message_line_count_ = j + 1;
@@ -404,6 +399,12 @@ PLULineParser::PLULineParser(const MSettingsValues& settings, AutomationObject& 
 }
 
 Variant PLULineParser::DriverDefault(int property) {
+  if (!defaults_bound_) {
+    static_assert(kDriverDefaultCount == kDefaultPropertyCount);
+    for (int i = 0; i < kDefaultPropertyCount; ++i)
+      default_ids_[i] = driver_.GetIdOfName(kDefaultPropertyNames[i]);
+    defaults_bound_ = true;
+  }
   return driver_.GetPropertyById(default_ids_[property]);
 }
 

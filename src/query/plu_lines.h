@@ -122,7 +122,8 @@ char ImportFieldSeparator(const std::string& importSimpleSeparator);
 // DefVal or else from the driver's PLU_*_Def properties, read again for
 // every PLU. The parser appends to the lists and reads them; nothing else
 // may change them while it is in use. `settings`, `driver` and the lists
-// must outlive the parser. Driver failures raise AutomationError.
+// must outlive the parser, and `settings` must not change meanwhile. Driver
+// failures raise AutomationError.
 class PLULineParser {
  public:
   // Receives the parser's detail lines ("Load ingridient PLU ...").
@@ -167,7 +168,9 @@ class PLULineParser {
   bool ParseFixedIngredients(std::string_view line);
   void CutFixedFields(std::string_view line);
   void Log(const std::string& text, int level) const;
-  // Reads the driver's default property `property` (see plu_lines.cpp).
+  // Reads the driver's default property `property`, one of the
+  // kDriverDefaultCount PLU_*_Def properties in the order of plu_lines.cpp;
+  // binds their names the first time.
   Variant DriverDefault(int property);
 
   const MSettingsValues& settings_;
@@ -177,8 +180,10 @@ class PLULineParser {
   const LogFunction log_;
   const char separator_;
 
-  std::array<int32_t, 16> default_ids_;  // the driver's PLU_*_Def properties, bound
-  FieldList fields_;                     // the current line's fields, kept between lines
+  static constexpr int kDriverDefaultCount = 16;
+  bool defaults_bound_ = false;
+  std::array<int32_t, kDriverDefaultCount> default_ids_{};
+  FieldList fields_;  // the current line's fields, kept between lines
   // The plain layout's message fields: lines up to the last one placed.
   int message_line_count_ = 0;
   std::array<std::string_view, MMessage::kLineCount> message_lines_;

@@ -20,7 +20,7 @@ namespace {
 // Pieces in which an ANSI or DOS data file is read.
 constexpr size_t kChunkSize = size_t{1} << 20;
 
-// Lists that take this much new memory have it mapped in ahead of use.
+// Lists sized for this many bytes have their memory mapped in ahead of use.
 constexpr size_t kPrefaultBytes = size_t{4} << 20;
 
 // The text of a data file. ANSI and DOS text is read in pieces, twice: once
@@ -132,24 +132,25 @@ bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
   PLULineParser parser(settings, StepDriver(context), plus, messages, context.AddLog);
   *context.FieldSeparator = parser.FieldSeparator();
 
-  // Without record markers every line is at most one PLU (and one message).
+  // Without record markers every line is at most one PLU (and one message),
+  // so the lists are sized once, and the new memory of large lists is mapped
+  // in on another thread while the lines are parsed. The lists do not move
+  // until the load has waited for it.
   const bool markers = fixed ? settings.ImportExtraFormat == 1 : settings.ImportExtraFormat == 2;
+  std::jthread prefault;
   if (!markers) {
     plus.reserve(lineCount);
     if (settings.ImportExtraFormat == 0 && AnyMessageFieldPlaced(settings))
       messages.reserve(lineCount);
-  }
-  // The new memory of large lists is mapped in on another thread while the
-  // lines are parsed; the load waits for it before it returns.
-  std::jthread prefault;
-  const size_t plusBytes = plus.capacity() * sizeof(MPLUData);
-  const size_t messagesBytes = messages.capacity() * sizeof(MMessage);
-  if (plusBytes + messagesBytes >= kPrefaultBytes) {
-    prefault = std::jthread([plusData = static_cast<void*>(plus.data()), plusBytes,
-                             messagesData = static_cast<void*>(messages.data()), messagesBytes] {
-      PrefaultPages(plusData, plusBytes);
-      PrefaultPages(messagesData, messagesBytes);
-    });
+    const size_t plusBytes = plus.capacity() * sizeof(MPLUData);
+    const size_t messagesBytes = messages.capacity() * sizeof(MMessage);
+    if (plusBytes + messagesBytes >= kPrefaultBytes) {
+      prefault = std::jthread([plusData = static_cast<void*>(plus.data()), plusBytes,
+                               messagesData = static_cast<void*>(messages.data()), messagesBytes] {
+        PrefaultPages(plusData, plusBytes);
+        PrefaultPages(messagesData, messagesBytes);
+      });
+    }
   }
 
   // A file that declared its encoding is not DOS text. The lines are read

@@ -455,6 +455,7 @@ TEST_F(ScaleDriverTest, ABoundPropertyReadsAsItsName) {
   std::vector<int32_t> ids;
   for (const std::string& name : names)
     ids.push_back(d->GetIdOfName(name));
+  EXPECT_EQ(d->GetIdOfName("IPAddress"), ids[0]);  // bound once, however often asked
   // Whatever GetProperty gives, or raises, for the name.
   auto expectSameRead = [&](const std::string& when) {
     for (size_t i = 0; i < names.size(); ++i) {

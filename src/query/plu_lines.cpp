@@ -452,17 +452,23 @@ bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
   return true;
 }
 
+MMessage* PLULineParser::AttachIngredients(std::string_view numberText, int32_t* number) {
+  *number = 0;
+  TryImportStrToInt(numberText, number);
+  if (*number == 0)
+    return nullptr;
+  const int64_t index = FindPLU(*number);
+  if (index < 0)
+    return nullptr;
+  Log("Load ingridient PLU " + std::to_string(index), 0);
+  return &AttachNewMessage(static_cast<size_t>(index));
+}
+
 bool PLULineParser::ParseDelimitedIngredients(const FieldList& fields) {
   int32_t number = 0;
-  TryImportStrToInt(fields[1], &number);
-  if (number == 0)
+  MMessage* const message = AttachIngredients(fields[1], &number);
+  if (message == nullptr)
     return false;
-  const int64_t index = FindPLU(number);
-  if (index < 0)
-    return false;
-
-  Log("Load ingridient PLU " + std::to_string(index), 0);
-  MMessage& message = AttachNewMessage(static_cast<size_t>(index));
   std::array<std::string_view, MMessage::kLineCount> lines;
   int filled = 0;
   int dropped = 0;
@@ -477,7 +483,7 @@ bool PLULineParser::ParseDelimitedIngredients(const FieldList& fields) {
     lines[filled++] = text;
     Log("Ingridient" + std::to_string(f - 2) + ": " + std::string(text), 0);
   }
-  message.SetLines(lines);
+  message->SetLines(lines);
   if (dropped > 0) {
     Log("PLU " + std::to_string(number) + ": more than 16 ingredient lines, " +
             std::to_string(dropped) + " dropped.",
@@ -556,15 +562,9 @@ bool PLULineParser::ParseFixedIngredients(std::string_view line) {
   if (line.size() < 17)
     return false;
   int32_t number = 0;
-  TryImportStrToInt(line.substr(1, 15), &number);
-  if (number == 0)
+  MMessage* const message = AttachIngredients(line.substr(1, 15), &number);
+  if (message == nullptr)
     return false;
-  const int64_t index = FindPLU(number);
-  if (index < 0)
-    return false;
-
-  Log("Load ingridient PLU " + std::to_string(index), 0);
-  MMessage& message = AttachNewMessage(static_cast<size_t>(index));
   const std::string text(line.substr(16));
   const CharSet delimiters{3};
   std::array<std::string, 15> words;
@@ -580,7 +580,7 @@ bool PLULineParser::ParseFixedIngredients(std::string_view line) {
     lines[filled] = words[filled];
     ++filled;
   }
-  message.SetLines(lines);
+  message->SetLines(lines);
   return true;
 }
 

@@ -164,6 +164,10 @@ class PLULineParser {
   int64_t FindPLU(int32_t number);
   // Appends an empty message, points PLU `index` at it and returns it.
   MMessage& AttachNewMessage(size_t index);
+  // Reads the PLU number of an ingredient line from `numberText` into
+  // *number, and attaches a new message to the first PLU with that number;
+  // null when the text holds no number or no PLU has it.
+  MMessage* AttachIngredients(std::string_view numberText, int32_t* number);
   bool ParseDelimitedIngredients(const FieldList& fields);
   bool ParseFixedIngredients(std::string_view line);
   void CutFixedFields(std::string_view line);

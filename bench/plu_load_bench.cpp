@@ -26,7 +26,7 @@
 #include "common/textnames.h"
 #include "platform/automation.h"
 #include "query/plu_parser.h"
-#include "query/plu_step.h"
+#include "query/step_context.h"
 
 namespace {
 
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     std::vector<MPLUData> plus;
     MMessages messages;
     char separator = 0;
-    PLUStepContext context;
+    StepContext context;
     context.Driver = &driver;
     context.DataFileName = path;
     context.Operation = kCmdSetPLU;

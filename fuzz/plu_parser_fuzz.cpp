@@ -22,7 +22,7 @@
 #include "platform/files.h"
 #include "query/plu_lines.h"
 #include "query/plu_parser.h"
-#include "query/plu_step.h"
+#include "query/step_context.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::vector<MPLUData> plus;
     MMessages messages;
     char separator = 0;
-    PLUStepContext context;
+    StepContext context;
     context.Driver = &driver;
     context.DataFileName = path;
     context.Operation = 1;

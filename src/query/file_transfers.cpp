@@ -6,6 +6,7 @@
 
 #include "common/miscutil.h"
 #include "common/structdefines.h"
+#include "driver/scaleworkthread.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "settings/inifile.h"
@@ -22,37 +23,38 @@ constexpr int32_t kMaxHotKeysVersion = 1;
 // The outcome of a step that failed by an exception: the state, then the
 // message alone. Recording the state may fail as well (a broken driver);
 // the step still ends with false.
-bool FailedByException(TWorkQueryFilesThread& thread, int32_t state, std::exception_ptr error) {
+bool FailedByException(const StepContext& context, int32_t state, std::exception_ptr error) {
   try {
-    thread.SetScaleState(state);
+    context.SetScaleState(state);
   } catch (...) {
   }
-  thread.AddLog(ExceptionText(error), 5);
+  context.AddLog(ExceptionText(error), 5);
   return false;
 }
 
-std::string DataName(const TWorkQueryFilesThread& thread) {
-  return ExtractFileName(thread.DataFileName);
+std::string DataName(const StepContext& context) {
+  return ExtractFileName(context.DataFileName);
 }
 
-bool Loaded(TWorkQueryFilesThread& thread) {
-  thread.AddLog("File " + DataName(thread) + " loaded.", 1);
-  thread.SetScaleState(kStateSuccess);
+bool Loaded(const StepContext& context) {
+  context.AddLog("File " + DataName(context) + " loaded.", 1);
+  context.SetScaleState(kStateSuccess);
   return true;
 }
 
 // The common end of every send step: LastError decides.
-bool CheckSent(TWorkQueryFilesThread& thread) {
-  const Variant error = thread.Driver->GetProperty("LastError");
+bool CheckSent(const StepContext& context) {
+  AutomationObject& driver = StepDriver(context);
+  const Variant error = driver.GetProperty("LastError");
   if (!VariantEqualsInt(error, 0)) {
-    thread.AddLog("CommError <" + std::to_string(error.AsInt()) + "> - " +
-                      Utf8ToAnsi(thread.Driver->GetProperty("LastErrorMessage").AsText()),
-                  5);
-    thread.SetScaleState(kStateDriverError);
+    context.AddLog("CommError <" + std::to_string(error.AsInt()) + "> - " +
+                       Utf8ToAnsi(driver.GetProperty("LastErrorMessage").AsText()),
+                   5);
+    context.SetScaleState(kStateDriverError);
     return false;
   }
-  thread.AddLog("File " + DataName(thread) + " sended.", 1);
-  thread.SetScaleState(kStateSuccess);
+  context.AddLog("File " + DataName(context) + " sended.", 1);
+  context.SetScaleState(kStateSuccess);
   return true;
 }
 
@@ -73,99 +75,100 @@ std::string CannotOpen(const std::string& path) {
 
 }  // namespace
 
-bool LoadLabelFile(TWorkQueryFilesThread& thread) {
+bool LoadLabelFile(const StepContext& context) {
   try {
-    const std::string& path = thread.DataFileName;
-    thread.FileData.clear();
+    const std::string& path = context.DataFileName;
+    context.FileData->clear();
     // A file far too big is refused without reading it into memory.
     const bool tooBig = FileExists(path) && GetFileSize64(path) > kMaxLabelBytes;
-    if (!tooBig && !ReadFileToString(path, &thread.FileData))
+    if (!tooBig && !ReadFileToString(path, context.FileData))
       throw std::runtime_error(CannotOpen(path));
-    if (tooBig || thread.FileData.empty() || thread.FileData.size() > kMaxLabelBytes) {
-      thread.AddLog("Wrong size bin file.", 5);
-      thread.SetScaleState(kStateBadData);
+    if (tooBig || context.FileData->empty() || context.FileData->size() > kMaxLabelBytes) {
+      context.AddLog("Wrong size bin file.", 5);
+      context.SetScaleState(kStateBadData);
       return false;
     }
-    return Loaded(thread);
+    return Loaded(context);
   } catch (...) {
-    return FailedByException(thread, kStateUnreadable, std::current_exception());
+    return FailedByException(context, kStateUnreadable, std::current_exception());
   }
 }
 
-bool SendLabelFile(TWorkQueryFilesThread& thread) {
+bool SendLabelFile(const StepContext& context) {
   try {
-    thread.Driver->Invoke("SetLabelFile", {AnsiToUtf8(thread.DataFileName)});
-    return CheckSent(thread);
+    StepDriver(context).Invoke("SetLabelFile", {AnsiToUtf8(context.DataFileName)});
+    return CheckSent(context);
   } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+    return FailedByException(context, kStateSendFailed, std::current_exception());
   }
 }
 
-bool LoadHotKeysFile(TWorkQueryFilesThread& thread) {
+bool LoadHotKeysFile(const StepContext& context) {
   try {
     IniFile file;
-    if (!file.LoadFromFile(thread.DataFileName))
-      throw std::runtime_error(CannotOpen(thread.DataFileName));
-    thread.ValueList = file.ReadSectionLines("HotKeys");
+    if (!file.LoadFromFile(context.DataFileName))
+      throw std::runtime_error(CannotOpen(context.DataFileName));
+    *context.ValueList = file.ReadSectionLines("HotKeys");
     std::string text;
     int32_t version = 0;
-    if (!FindValue(thread.ValueList, "Version", &text) || !TryParseSettingInt(text, &version) ||
+    if (!FindValue(*context.ValueList, "Version", &text) || !TryParseSettingInt(text, &version) ||
         version > kMaxHotKeysVersion) {
-      thread.SetScaleState(kStateBadData);
-      thread.AddLog("Wrong hotkeys version.", 5);
+      context.SetScaleState(kStateBadData);
+      context.AddLog("Wrong hotkeys version.", 5);
       return false;
     }
-    return Loaded(thread);
+    return Loaded(context);
   } catch (...) {
-    return FailedByException(thread, kStateUnreadable, std::current_exception());
+    return FailedByException(context, kStateUnreadable, std::current_exception());
   }
 }
 
-bool SendHotKeys(TWorkQueryFilesThread& thread) {
+bool SendHotKeys(const StepContext& context) {
   try {
-    AutomationObject& driver = *thread.Driver;
+    AutomationObject& driver = StepDriver(context);
     driver.Invoke("InitBufferHotKey", {});
     for (int32_t key = 1; key <= kHotKeyCount; ++key) {
       std::string text;
       int32_t value = 0;
-      if (!FindValue(thread.ValueList, "Key" + std::to_string(key), &text) ||
+      if (!FindValue(*context.ValueList, "Key" + std::to_string(key), &text) ||
           !TryParseSettingInt(text, &value)) {
         value = 0;
       }
       driver.Invoke("SetHotKeyValue", {key, value});
     }
     driver.Invoke("SetHotKeys", {});
-    return CheckSent(thread);
+    return CheckSent(context);
   } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+    return FailedByException(context, kStateSendFailed, std::current_exception());
   }
 }
 
-bool LoadFontFile(TWorkQueryFilesThread& thread) {
-  if (thread.FontNumber < 0)
+bool LoadFontFile(const StepContext& context) {
+  if (context.FontNumber < 0)
     return false;
-  return Loaded(thread);
+  return Loaded(context);
 }
 
-bool SendFontFile(TWorkQueryFilesThread& thread) {
+bool SendFontFile(const StepContext& context) {
   try {
-    thread.Driver->Invoke("SetFontFile", {AnsiToUtf8(thread.DataFileName), thread.FontNumber});
-    return CheckSent(thread);
+    StepDriver(context).Invoke("SetFontFile",
+                               {AnsiToUtf8(context.DataFileName), context.FontNumber});
+    return CheckSent(context);
   } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+    return FailedByException(context, kStateSendFailed, std::current_exception());
   }
 }
 
-bool LoadLogoFile(TWorkQueryFilesThread& thread) {
-  return Loaded(thread);
+bool LoadLogoFile(const StepContext& context) {
+  return Loaded(context);
 }
 
-bool SendLogoFile(TWorkQueryFilesThread& thread) {
+bool SendLogoFile(const StepContext& context) {
   try {
-    thread.Driver->Invoke("SetLogoFile", {AnsiToUtf8(thread.DataFileName)});
-    return CheckSent(thread);
+    StepDriver(context).Invoke("SetLogoFile", {AnsiToUtf8(context.DataFileName)});
+    return CheckSent(context);
   } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+    return FailedByException(context, kStateSendFailed, std::current_exception());
   }
 }
 

@@ -1,20 +1,21 @@
 // The label (3), hot-key (4), font (5) and logo (6) commands: load and send
-// steps. Each takes the worker and returns true or false.
+// steps. Each takes the step context of the command and returns true or
+// false.
 #ifndef TARVO_QUERY_FILE_TRANSFERS_H_
 #define TARVO_QUERY_FILE_TRANSFERS_H_
 
-#include "query/workqueryfilesthread.h"
+#include "query/step_context.h"
 
 namespace tarvo {
 
-bool LoadLabelFile(TWorkQueryFilesThread& thread);
-bool SendLabelFile(TWorkQueryFilesThread& thread);
-bool LoadHotKeysFile(TWorkQueryFilesThread& thread);
-bool SendHotKeys(TWorkQueryFilesThread& thread);
-bool LoadFontFile(TWorkQueryFilesThread& thread);
-bool SendFontFile(TWorkQueryFilesThread& thread);
-bool LoadLogoFile(TWorkQueryFilesThread& thread);
-bool SendLogoFile(TWorkQueryFilesThread& thread);
+bool LoadLabelFile(const StepContext& context);
+bool SendLabelFile(const StepContext& context);
+bool LoadHotKeysFile(const StepContext& context);
+bool SendHotKeys(const StepContext& context);
+bool LoadFontFile(const StepContext& context);
+bool SendFontFile(const StepContext& context);
+bool LoadLogoFile(const StepContext& context);
+bool SendLogoFile(const StepContext& context);
 
 }  // namespace tarvo
 

@@ -87,7 +87,7 @@ class DataFileText {
 
 // Sets scale state 3 and raises the error of an unreadable data file;
 // `reason` is the system's message.
-[[noreturn]] void ThrowUnreadable(const PLUStepContext& context, const std::string& reason) {
+[[noreturn]] void ThrowUnreadable(const StepContext& context, const std::string& reason) {
   const std::string error = "Cannot open file \"" + context.DataFileName + "\". " + reason;
   context.SetScaleState(kStateUnreadable);
   throw std::runtime_error(error);
@@ -103,13 +103,7 @@ bool AnyMessageFieldPlaced(const MSettingsValues& settings) {
 
 }  // namespace
 
-bool LoadPLUFile(TWorkQueryFilesThread& thread) {
-  PLUStepContext context = MakePLUStepContext(thread);
-  const MSettingsValues settings = thread.Settings->Snapshot();
-  return LoadPLUFile(context, settings);
-}
-
-bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings) {
+bool LoadPLUFile(const StepContext& context, const MSettingsValues& settings) {
   std::vector<MPLUData>& plus = *context.PLUList;
   MMessages& messages = *context.MessageList;
   // A load that is run again after a failure starts afresh.

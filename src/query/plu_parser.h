@@ -1,5 +1,5 @@
 // The load step of the PLU commands (1 full load, 2 update): reads the
-// command's data file into the worker's PLUList and MessageList by the field
+// command's data file into the context's PLUList and MessageList by the field
 // configuration.
 //
 // The file is text: a UTF-8 or UTF-16 byte-order mark selects that encoding,
@@ -13,22 +13,19 @@
 #ifndef TARVO_QUERY_PLU_PARSER_H_
 #define TARVO_QUERY_PLU_PARSER_H_
 
-#include "query/plu_step.h"
-#include "query/workqueryfilesthread.h"
+#include "query/step_context.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
 
-// True when at least one PLU was loaded; scale state 0 is then set. The
-// lists are emptied first. A bad line is logged with its number ("Bad PLU
-// string. String No: n.", level 5) and skipped, and so is a line whose PLU
-// lacks its number, name or price. An empty file or one without a valid PLU
-// gives false with scale state 4. Throws when the data file cannot be read
-// (scale state 3), or when the driver fails; the worker handles that.
-bool LoadPLUFile(TWorkQueryFilesThread& thread);
-
-// The same on a step context, with the settings in force for this load.
-bool LoadPLUFile(PLUStepContext& context, const MSettingsValues& settings);
+// Loads the context's DataFileName by `settings`, the settings in force for
+// this load. True when at least one PLU was loaded; scale state 0 is then
+// set. The lists are emptied first. A bad line is logged with its number
+// ("Bad PLU string. String No: n.", level 5) and skipped, and so is a line
+// whose PLU lacks its number, name or price. An empty file or one without a
+// valid PLU gives false with scale state 4. Throws when the data file cannot
+// be read (scale state 3), or when the driver fails; the worker handles that.
+bool LoadPLUFile(const StepContext& context, const MSettingsValues& settings);
 
 }  // namespace tarvo
 

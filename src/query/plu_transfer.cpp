@@ -35,7 +35,7 @@ const std::array<std::string, MMessage::kLineCount>& MessageLineNames() {
 
 // Logs the driver's error state; true when the send may go on. Sets scale
 // state 2 on a driver error.
-bool BatchCheck(PLUStepContext& context) {
+bool BatchCheck(const StepContext& context) {
   AutomationObject& driver = StepDriver(context);
   const Variant error = driver.GetProperty(kLastError);
   const std::string message = Utf8ToAnsi(driver.GetProperty(kLastErrorMessage).AsText());
@@ -54,7 +54,7 @@ bool BatchCheck(PLUStepContext& context) {
 // Sends `count` records in batches: open, add each record, close, log the
 // batch as `what` ("PLUs", "Messages"), check.
 template <typename AddRecord>
-bool SendInBatches(PLUStepContext& context, size_t count, const std::string& open,
+bool SendInBatches(const StepContext& context, size_t count, const std::string& open,
                    const std::string& close, const std::string& what, AddRecord add) {
   AutomationObject& driver = StepDriver(context);
   const size_t full = count / kPLUBatchSize;
@@ -83,7 +83,7 @@ bool SendInBatches(PLUStepContext& context, size_t count, const std::string& ope
 
 }  // namespace
 
-void AddPLUToBufferFromList(PLUStepContext& context, size_t index) {
+void AddPLUToBufferFromList(const StepContext& context, size_t index) {
   AutomationObject& driver = StepDriver(context);
   const MPLUData& plu = (*context.PLUList)[index];
   driver.Invoke(kAddPLUToBuffer);
@@ -109,7 +109,7 @@ void AddPLUToBufferFromList(PLUStepContext& context, size_t index) {
   driver.SetProperty("PLU_IcePercent", plu.IcePercent);
 }
 
-void AddMessageFromList(PLUStepContext& context, size_t index) {
+void AddMessageFromList(const StepContext& context, size_t index) {
   AutomationObject& driver = StepDriver(context);
   const MMessage& message = (*context.MessageList)[index];
   driver.Invoke(kAddMessageToBuffer);
@@ -121,12 +121,7 @@ void AddMessageFromList(PLUStepContext& context, size_t index) {
   }
 }
 
-bool SendPLUData(TWorkQueryFilesThread& thread) {
-  PLUStepContext context = MakePLUStepContext(thread);
-  return SendPLUData(context);
-}
-
-bool SendPLUData(PLUStepContext& context) {
+bool SendPLUData(const StepContext& context) {
   try {
     AutomationObject& driver = StepDriver(context);
     if (context.Operation == kCmdSetPLU) {

@@ -6,8 +6,7 @@
 
 #include <cstddef>
 
-#include "query/plu_step.h"
-#include "query/workqueryfilesthread.h"
+#include "query/step_context.h"
 
 namespace tarvo {
 
@@ -19,18 +18,15 @@ inline constexpr size_t kPLUBatchSize = 100;
 // request to end the thread ends it after the current batch; an exception
 // (a failing driver call) ends it at once. All three give false, and the
 // batches already accepted stay in the scale.
-bool SendPLUData(TWorkQueryFilesThread& thread);
-
-// The same on a step context.
-bool SendPLUData(PLUStepContext& context);
+bool SendPLUData(const StepContext& context);
 
 // Adds PLUList entry `index` to the driver's PLU buffer: AddPLUToBuffer,
 // then the PLU_* properties.
-void AddPLUToBufferFromList(PLUStepContext& context, size_t index);
+void AddPLUToBufferFromList(const StepContext& context, size_t index);
 
 // Adds MessageList entry `index` to the driver's message buffer:
 // AddMessageToBuffer, Message_CurrentNo (index + 1) and Message_Line1..16.
-void AddMessageFromList(PLUStepContext& context, size_t index);
+void AddMessageFromList(const StepContext& context, size_t index);
 
 }  // namespace tarvo
 

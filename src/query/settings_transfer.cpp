@@ -98,12 +98,6 @@ constexpr SettingKey kKeysAfterBarCode[] = {
 const char kUserBarCodeProperty[] = "Settings_UserBarCode";
 constexpr int kUserBarCodeParts = 6;
 
-AutomationObject& DriverOf(TWorkQueryFilesThread& thread) {
-  if (!thread.Driver)
-    throw AutomationError("Scale driver is not available");
-  return *thread.Driver;
-}
-
 // The first line named `key` (case ignored); null when the list has no such
 // line. Only key=value lines count.
 const std::string* FindValueLine(const std::vector<std::string>& list, const std::string& key) {
@@ -177,40 +171,40 @@ std::string UserBarCodeText(std::vector<std::string>& values) {
 
 }  // namespace
 
-bool LoadScaleSettingsFile(TWorkQueryFilesThread& thread) {
+bool LoadScaleSettingsFile(const StepContext& context) {
   try {
     IniFile ini;
-    if (!ini.LoadFromFile(thread.DataFileName)) {
-      throw std::runtime_error("Cannot open file \"" + thread.DataFileName + "\".");
+    if (!ini.LoadFromFile(context.DataFileName)) {
+      throw std::runtime_error("Cannot open file \"" + context.DataFileName + "\".");
     }
-    thread.ValueList = ini.ReadSectionLines(kSettingsSection);
+    *context.ValueList = ini.ReadSectionLines(kSettingsSection);
 
-    const std::string* version = FindValueLine(thread.ValueList, kVersionKey);
+    const std::string* version = FindValueLine(*context.ValueList, kVersionKey);
     int32_t number = 0;
     if (version == nullptr || !TryParseSettingInt(IniLineValue(*version), &number) ||
         number > kMaxSettingsVersion) {
-      thread.AddLog("Wrong settings version.", 5);
-      thread.SetScaleState(kStateBadData);
+      context.AddLog("Wrong settings version.", 5);
+      context.SetScaleState(kStateBadData);
       return false;
     }
-    thread.AddLog("File " + ExtractFileName(thread.DataFileName) + " loaded.", 1);
-    thread.SetScaleState(kStateSuccess);
+    context.AddLog("File " + ExtractFileName(context.DataFileName) + " loaded.", 1);
+    context.SetScaleState(kStateSuccess);
     return true;
   } catch (const std::exception& e) {
-    thread.SetScaleState(kStateUnreadable);
-    thread.AddLog(e.what(), 5);
+    context.SetScaleState(kStateUnreadable);
+    context.AddLog(e.what(), 5);
     return false;
   } catch (...) {
-    thread.SetScaleState(kStateUnreadable);
-    thread.AddLog("Unknown exception.", 5);
+    context.SetScaleState(kStateUnreadable);
+    context.AddLog("Unknown exception.", 5);
     return false;
   }
 }
 
-bool SendScaleSettings(TWorkQueryFilesThread& thread) {
+bool SendScaleSettings(const StepContext& context) {
   try {
-    AutomationObject& driver = DriverOf(thread);
-    std::vector<std::string> values = KeyValueLines(thread.ValueList);
+    AutomationObject& driver = StepDriver(context);
+    std::vector<std::string> values = KeyValueLines(*context.ValueList);
 
     driver.Invoke("InitBufferSettings");
     for (const SettingKey& key : kKeysBeforeBarCode)
@@ -223,20 +217,20 @@ bool SendScaleSettings(TWorkQueryFilesThread& thread) {
     const Variant last_error = driver.GetProperty("LastError");
     if (!VariantEqualsInt(last_error, 0)) {
       const std::string message = Utf8ToAnsi(driver.GetProperty("LastErrorMessage").AsText());
-      thread.AddLog("CommError <" + std::to_string(last_error.AsInt()) + "> - " + message, 5);
-      thread.SetScaleState(kStateDriverError);
+      context.AddLog("CommError <" + std::to_string(last_error.AsInt()) + "> - " + message, 5);
+      context.SetScaleState(kStateDriverError);
       return false;
     }
-    thread.AddLog("File " + ExtractFileName(thread.DataFileName) + " sended.", 1);
-    thread.SetScaleState(kStateSuccess);
+    context.AddLog("File " + ExtractFileName(context.DataFileName) + " sended.", 1);
+    context.SetScaleState(kStateSuccess);
     return true;
   } catch (const std::exception& e) {
-    thread.SetScaleState(kStateSendFailed);
-    thread.AddLog(e.what(), 5);
+    context.SetScaleState(kStateSendFailed);
+    context.AddLog(e.what(), 5);
     return false;
   } catch (...) {
-    thread.SetScaleState(kStateSendFailed);
-    thread.AddLog("Unknown exception.", 5);
+    context.SetScaleState(kStateSendFailed);
+    context.AddLog("Unknown exception.", 5);
     return false;
   }
 }

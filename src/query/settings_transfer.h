@@ -8,7 +8,7 @@
 #ifndef TARVO_QUERY_SETTINGS_TRANSFER_H_
 #define TARVO_QUERY_SETTINGS_TRANSFER_H_
 
-#include "query/workqueryfilesthread.h"
+#include "query/step_context.h"
 
 namespace tarvo {
 
@@ -16,13 +16,13 @@ namespace tarvo {
 // file passed the version check (key "Version", an integer of at most 1):
 // state 0. A wrong or missing version gives state 4, a file that cannot be
 // read state 3.
-bool LoadScaleSettingsFile(TWorkQueryFilesThread& thread);
+bool LoadScaleSettingsFile(const StepContext& context);
 // Fills the driver's settings buffer from ValueList (ValueList itself is left
 // as loaded, so a retry reads the driver's current values again) and sends
 // it. True when the driver accepted the settings (state 0); a driver error
 // gives state 2, an exception (such as a value that is not a number for a
 // number setting) state 5 without sending.
-bool SendScaleSettings(TWorkQueryFilesThread& thread);
+bool SendScaleSettings(const StepContext& context);
 
 }  // namespace tarvo
 

@@ -16,6 +16,7 @@
 #include "query/plu_parser.h"
 #include "query/plu_transfer.h"
 #include "query/settings_transfer.h"
+#include "query/step_context.h"
 #include "settings/inifile.h"
 
 namespace tarvo {
@@ -190,47 +191,49 @@ void TWorkQueryFilesThread::OnTimerRetryWork() {
 }
 
 bool TWorkQueryFilesThread::LoadCommandData() {
+  const StepContext step = MakeStepContext(*this);
   switch (Operation) {
     case kCmdSetSettings:
-      return LoadScaleSettingsFile(*this);
+      return LoadScaleSettingsFile(step);
     case kCmdSetPLU:
     case kCmdUpdatePLU: {
       // "Loaded" is recorded only for data that loaded: a file without a
       // valid PLU keeps the state the load step gave it (4), so the journal
       // and the status show why the command was set aside.
-      const bool loaded = LoadPLUFile(*this);
+      const bool loaded = LoadPLUFile(step, Settings->Snapshot());
       if (loaded)
         SetScaleState(kStatePLULoaded);
       return loaded;
     }
     case kCmdSetLabel:
-      return LoadLabelFile(*this);
+      return LoadLabelFile(step);
     case kCmdSetKeys:
-      return LoadHotKeysFile(*this);
+      return LoadHotKeysFile(step);
     case kCmdSetFont:
-      return LoadFontFile(*this);
+      return LoadFontFile(step);
     case kCmdSetLogo:
-      return LoadLogoFile(*this);
+      return LoadLogoFile(step);
     default:
       return false;
   }
 }
 
 bool TWorkQueryFilesThread::SendCommandData() {
+  const StepContext step = MakeStepContext(*this);
   switch (Operation) {
     case kCmdSetSettings:
-      return SendScaleSettings(*this);
+      return SendScaleSettings(step);
     case kCmdSetPLU:
     case kCmdUpdatePLU:
-      return SendPLUData(*this);
+      return SendPLUData(step);
     case kCmdSetLabel:
-      return SendLabelFile(*this);
+      return SendLabelFile(step);
     case kCmdSetKeys:
-      return SendHotKeys(*this);
+      return SendHotKeys(step);
     case kCmdSetFont:
-      return SendFontFile(*this);
+      return SendFontFile(step);
     case kCmdSetLogo:
-      return SendLogoFile(*this);
+      return SendLogoFile(step);
     default:
       return false;
   }

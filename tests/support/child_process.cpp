@@ -1,10 +1,8 @@
 #include "support/child_process.h"
 
-#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -100,10 +98,6 @@ int RunToEnd(const std::string& program, const std::vector<std::string>& args,
   if (output)
     *output = child.Stdout() + child.Stderr();
   return ended ? child.exit_code() : -1;
-}
-
-void SleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 std::string BinDir() {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/wait.h"
+
 namespace tarvo::testing {
 
 class ChildProcess {
@@ -49,24 +51,6 @@ class ChildProcess {
 int RunToEnd(const std::string& program, const std::vector<std::string>& args,
              const std::string& cwd, const std::map<std::string, std::string>& env, int timeoutMs,
              std::string* output = nullptr);
-
-// Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
-template <typename Fn>
-bool WaitUntil(Fn condition, int timeoutMs);
-
-// Sleeps `ms` milliseconds (for polling loops in tests only).
-void SleepMs(int ms);
-
-template <typename Fn>
-bool WaitUntil(Fn condition, int timeoutMs) {
-  for (int waited = 0;; waited += 20) {
-    if (condition())
-      return true;
-    if (waited >= timeoutMs)
-      return false;
-    SleepMs(20);
-  }
-}
 
 // The folder of the built executables.
 std::string BinDir();

@@ -50,6 +50,21 @@ std::vector<std::string> FakeAutomationLog::CallStrings() {
   return out;
 }
 
+std::vector<std::string> FakeAutomationLog::Invokes() {
+  std::lock_guard<std::mutex> lock(mu);
+  std::vector<std::string> out;
+  for (const AutomationCall& c : calls) {
+    if (c.kind == AutomationCall::Kind::kInvoke)
+      out.push_back(c.ToString());
+  }
+  return out;
+}
+
+void FakeAutomationLog::ClearCalls() {
+  std::lock_guard<std::mutex> lock(mu);
+  calls.clear();
+}
+
 void FakeAutomationLog::Set(const std::string& name, const Variant& value) {
   std::lock_guard<std::mutex> lock(mu);
   values[name] = value;

@@ -38,6 +38,9 @@ struct FakeAutomationLog {
   std::function<void(const std::string& method, FakeAutomationLog& log)> onInvoke;
 
   std::vector<std::string> CallStrings();
+  // Only the method calls: "call Name(args)".
+  std::vector<std::string> Invokes();
+  void ClearCalls();
   void Set(const std::string& name, const Variant& value);
 };
 

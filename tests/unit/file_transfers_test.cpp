@@ -13,35 +13,21 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::WorkerHarness;
 
-// Each step runs on the test thread against a worker that is never started;
-// its log lines are handed to the harness's serving thread.
-class FileTransfersTest : public ::testing::Test {
+class FileTransfersTest : public testing::WorkerStepTest {
  protected:
-  void SetUp() override {
-    h.AddScale("10.0.0.5");
-    h.PresetNextDriver({{"IPAddress", Variant("10.0.0.5")}});
-    worker = h.MakeWorker<TWorkQueryFilesThread>();
-    worker->Operation = 3;
-    h.DriverLog()->calls.clear();
-  }
+  FileTransfersTest() : WorkerStepTest(kCmdSetLabel) {}
 
   // Writes the command's data file and points the worker at it.
   void Data(const std::string& contents) {
     h.dir.Write("Query/svc00A1.dat", contents);
     worker->DataFileName = h.dir.File("Query/svc00A1.dat");
   }
-
-  int32_t State() const { return h.settings.ScaleList[0].State; }
-
-  WorkerHarness h;
-  std::unique_ptr<TWorkQueryFilesThread> worker;
 };
 
 TEST_F(FileTransfersTest, LabelOfTheLargestSizePasses) {
   Data(std::string(200000, 'L'));
-  EXPECT_TRUE(LoadLabelFile(*worker));
+  EXPECT_TRUE(LoadLabelFile(Step()));
   EXPECT_EQ(worker->FileData.size(), 200000u);
   EXPECT_EQ(State(), 0);
   EXPECT_EQ(h.LevelOf("File svc00A1.dat loaded."), 1);
@@ -51,7 +37,7 @@ TEST_F(FileTransfersTest, LabelOfWrongSizeIsRefused) {
   for (size_t size : {size_t{200001}, size_t{0}, size_t{5000000}}) {
     h.ClearLines();
     Data(std::string(size, 'L'));
-    EXPECT_FALSE(LoadLabelFile(*worker)) << size;
+    EXPECT_FALSE(LoadLabelFile(Step())) << size;
     EXPECT_EQ(State(), 4) << size;
     EXPECT_THAT(h.Texts(),
                 ElementsAre("Wrong size bin file.", "Set scale state: ip=10.0.0.5 state=4"))
@@ -63,7 +49,7 @@ TEST_F(FileTransfersTest, LabelOfWrongSizeIsRefused) {
 
 TEST_F(FileTransfersTest, UnreadableLabelGivesStateThreeAndTheMessage) {
   worker->DataFileName = h.dir.File("Query/missing.dat");
-  EXPECT_FALSE(LoadLabelFile(*worker));
+  EXPECT_FALSE(LoadLabelFile(Step()));
   EXPECT_EQ(State(), 3);
   ASSERT_EQ(h.Lines().size(), 2u);
   EXPECT_THAT(h.Texts()[1], HasSubstr("missing.dat"));
@@ -72,7 +58,7 @@ TEST_F(FileTransfersTest, UnreadableLabelGivesStateThreeAndTheMessage) {
 
 TEST_F(FileTransfersTest, LabelSendPassesTheDataPath) {
   Data("label");
-  EXPECT_TRUE(SendLabelFile(*worker));
+  EXPECT_TRUE(SendLabelFile(Step()));
   EXPECT_THAT(h.Invokes(), ElementsAre("call SetLabelFile('" + worker->DataFileName + "')"));
   EXPECT_EQ(State(), 0);
   EXPECT_EQ(h.LevelOf("File svc00A1.dat sended."), 1);
@@ -82,7 +68,7 @@ TEST_F(FileTransfersTest, DriverErrorAfterASendGivesStateTwo) {
   Data("label");
   h.DriverLog()->Set("LastError", Variant(int32_t{12}));
   h.DriverLog()->Set("LastErrorMessage", Variant("Scale does not answer"));
-  EXPECT_FALSE(SendLabelFile(*worker));
+  EXPECT_FALSE(SendLabelFile(Step()));
   EXPECT_EQ(State(), 2);
   EXPECT_EQ(h.LevelOf("CommError <12> - Scale does not answer"), 5);
   EXPECT_EQ(h.Count("File svc00A1.dat sended."), 0);
@@ -91,17 +77,17 @@ TEST_F(FileTransfersTest, DriverErrorAfterASendGivesStateTwo) {
 TEST_F(FileTransfersTest, ExceptionDuringASendGivesStateFive) {
   Data("logo");
   h.DriverLog()->failing.insert("SetLogoFile");
-  EXPECT_FALSE(SendLogoFile(*worker));
+  EXPECT_FALSE(SendLogoFile(Step()));
   EXPECT_EQ(State(), 5);
   EXPECT_EQ(h.LevelOf("Fake failure in SetLogoFile"), 5);
 }
 
 TEST_F(FileTransfersTest, HotKeysWithOnlyAVersionSend224Zeros) {
   Data("[HotKeys]\r\nVersion=1\r\n");
-  ASSERT_TRUE(LoadHotKeysFile(*worker));
+  ASSERT_TRUE(LoadHotKeysFile(Step()));
   EXPECT_THAT(worker->ValueList, ElementsAre("Version=1"));
   EXPECT_EQ(h.LevelOf("File svc00A1.dat loaded."), 1);
-  EXPECT_TRUE(SendHotKeys(*worker));
+  EXPECT_TRUE(SendHotKeys(Step()));
   std::vector<std::string> expected = {"call InitBufferHotKey()"};
   for (int k = 1; k <= 224; ++k)
     expected.push_back("call SetHotKeyValue(" + std::to_string(k) + ",0)");
@@ -114,8 +100,8 @@ TEST_F(FileTransfersTest, HotKeyValuesByKeyNumber) {
   Data(
       "[Other]\r\nKey2=99\r\n"
       "[HotKeys]\r\nversion=0\r\nKey1=42\r\nkey7=3\r\nKey5=abc\r\nKey224=-8\r\nKey225=1\r\n");
-  ASSERT_TRUE(LoadHotKeysFile(*worker));
-  ASSERT_TRUE(SendHotKeys(*worker));
+  ASSERT_TRUE(LoadHotKeysFile(Step()));
+  ASSERT_TRUE(SendHotKeys(Step()));
   const std::vector<std::string> calls = h.Invokes();
   ASSERT_EQ(calls.size(), 226u);
   EXPECT_EQ(calls[1], "call SetHotKeyValue(1,42)");
@@ -130,7 +116,7 @@ TEST_F(FileTransfersTest, HotKeysOfAWrongVersionAreRefused) {
   for (const char* section : {"Version=2\r\nKey1=1\r\n", "Key1=1\r\n", "Version=new\r\n"}) {
     h.ClearLines();
     Data(std::string("[HotKeys]\r\n") + section);
-    EXPECT_FALSE(LoadHotKeysFile(*worker)) << section;
+    EXPECT_FALSE(LoadHotKeysFile(Step())) << section;
     EXPECT_EQ(State(), 4) << section;
     EXPECT_THAT(h.Texts(),
                 ElementsAre("Set scale state: ip=10.0.0.5 state=4", "Wrong hotkeys version."))
@@ -142,9 +128,9 @@ TEST_F(FileTransfersTest, HotKeysOfAWrongVersionAreRefused) {
 
 TEST_F(FileTransfersTest, HotKeysDriverErrorAfterTheWholeTable) {
   Data("[HotKeys]\r\nVersion=1\r\n");
-  ASSERT_TRUE(LoadHotKeysFile(*worker));
+  ASSERT_TRUE(LoadHotKeysFile(Step()));
   h.DriverLog()->Set("LastError", Variant(int32_t{3}));
-  EXPECT_FALSE(SendHotKeys(*worker));
+  EXPECT_FALSE(SendHotKeys(Step()));
   EXPECT_EQ(h.Invokes().size(), 226u);
   EXPECT_EQ(State(), 2);
   EXPECT_EQ(h.LevelOf("CommError <3> - "), 5);
@@ -154,7 +140,7 @@ TEST_F(FileTransfersTest, FontWithoutANumberIsRefusedSilently) {
   Data("font");
   worker->FontNumber = -1;
   h.ClearLines();
-  EXPECT_FALSE(LoadFontFile(*worker));
+  EXPECT_FALSE(LoadFontFile(Step()));
   EXPECT_TRUE(h.Lines().empty());
   EXPECT_EQ(State(), -1);
   EXPECT_TRUE(h.DriverLog()->calls.empty());
@@ -163,17 +149,17 @@ TEST_F(FileTransfersTest, FontWithoutANumberIsRefusedSilently) {
 TEST_F(FileTransfersTest, FontIsSentWithItsNumber) {
   Data("font");
   worker->FontNumber = 4;
-  EXPECT_TRUE(LoadFontFile(*worker));
+  EXPECT_TRUE(LoadFontFile(Step()));
   EXPECT_EQ(h.LevelOf("File svc00A1.dat loaded."), 1);
-  EXPECT_TRUE(SendFontFile(*worker));
+  EXPECT_TRUE(SendFontFile(Step()));
   EXPECT_THAT(h.Invokes(), ElementsAre("call SetFontFile('" + worker->DataFileName + "',4)"));
   EXPECT_EQ(State(), 0);
 }
 
 TEST_F(FileTransfersTest, LogoIsPassedThrough) {
   Data("any bytes");
-  EXPECT_TRUE(LoadLogoFile(*worker));
-  EXPECT_TRUE(SendLogoFile(*worker));
+  EXPECT_TRUE(LoadLogoFile(Step()));
+  EXPECT_TRUE(SendLogoFile(Step()));
   EXPECT_THAT(h.Invokes(), ElementsAre("call SetLogoFile('" + worker->DataFileName + "')"));
   EXPECT_THAT(h.Texts(),
               ElementsAre("File svc00A1.dat loaded.", "Set scale state: ip=10.0.0.5 state=0",
@@ -183,7 +169,7 @@ TEST_F(FileTransfersTest, LogoIsPassedThrough) {
 
 TEST_F(FileTransfersTest, CyrillicPathReachesTheDriverAsUtf8) {
   worker->DataFileName = "/q/\xCC\xE5\xF2\xEA\xE0.dat";  // "Метка" in Windows-1251
-  EXPECT_TRUE(SendLabelFile(*worker));
+  EXPECT_TRUE(SendLabelFile(Step()));
   EXPECT_THAT(h.Invokes(),
               ElementsAre("call SetLabelFile('/q/\xD0\x9C\xD0\xB5\xD1\x82\xD0\xBA\xD0\xB0.dat')"));
 }

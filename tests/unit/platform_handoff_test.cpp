@@ -3,25 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "support/wait.h"
+
 namespace tarvo {
 namespace {
 
-// Polls `condition` until it holds or a generous deadline passes.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
+using testing::WaitUntil;
 
 TEST(HandoffTest, RunsCallsOnTheServingThreadAndWaits) {
   MainThreadQueue queue;
@@ -88,15 +79,15 @@ TEST(HandoffTest, CallsRunInTheOrderTheyWereHandedOver) {
   std::thread first([&] {
     queue.Synchronize([&] {
       started = true;
-      WaitFor([&] { return release.load(); });
+      WaitUntil([&] { return release.load(); });
       order.push_back(0);
     });
   });
-  ASSERT_TRUE(WaitFor([&] { return started.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
   std::vector<std::thread> callers;
   for (int i = 1; i <= 5; ++i) {
     callers.emplace_back([&, i] { queue.Synchronize([&, i] { order.push_back(i); }); });
-    ASSERT_TRUE(WaitFor([&] { return queue.Pending() == static_cast<size_t>(i); }));
+    ASSERT_TRUE(WaitUntil([&] { return queue.Pending() == static_cast<size_t>(i); }));
   }
   release = true;
   for (auto& c : callers)
@@ -162,13 +153,13 @@ TEST(HandoffTest, CloseWhileCallersWaitStillRunsTheQueuedCalls) {
   std::thread blocker([&] {
     const bool ok = queue.Synchronize([&] {
       started = true;
-      WaitFor([&] { return release.load(); });
+      WaitUntil([&] { return release.load(); });
       ++ran;
     });
     if (ok)
       ++accepted;
   });
-  ASSERT_TRUE(WaitFor([&] { return started.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
   std::vector<std::thread> waiting;
   for (int i = 0; i < 3; ++i) {
     waiting.emplace_back([&] {
@@ -176,7 +167,7 @@ TEST(HandoffTest, CloseWhileCallersWaitStillRunsTheQueuedCalls) {
         ++accepted;
     });
   }
-  ASSERT_TRUE(WaitFor([&] { return queue.Pending() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.Pending() == 3; }));
   // Closed while the server is busy and three callers wait: what was handed
   // over before the close still runs and reports success.
   queue.Close();
@@ -197,7 +188,7 @@ TEST(HandoffTest, CloseWithoutAServerReleasesWaitingCallers) {
   std::atomic<bool> ran{false};
   std::atomic<int> result{-1};
   std::thread caller([&] { result = queue.Synchronize([&] { ran = true; }) ? 1 : 0; });
-  ASSERT_TRUE(WaitFor([&] { return queue.Pending() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return queue.Pending() == 1; }));
   queue.Close();
   caller.join();
   EXPECT_EQ(result.load(), 0);

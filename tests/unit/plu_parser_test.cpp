@@ -8,21 +8,18 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/structdefines.h"
 #include "common/textnames.h"
 #include "platform/system_formats.h"
 #include "query/plu_lines.h"
-#include "support/fake_automation.h"
 #include "support/temp_dir.h"
+#include "support/worker_harness.h"
 
 namespace tarvo {
 namespace {
 
-using testing::FakeAutomationLog;
-using testing::FakeAutomationObject;
 using testing::TempDir;
 
 std::vector<std::string> Split(std::string_view line, char separator = ',') {
@@ -260,7 +257,7 @@ TEST(ImportFieldSeparatorTest, FirstCharacterOrComma) {
 // ---------------------------------------------------------------------------
 // The line parser against a recording driver.
 
-class PLULineTest : public ::testing::Test {
+class PLULineTest : public ::testing::Test, protected testing::StepHarness {
  protected:
   void SetUp() override {
     SetSystemFormats(SystemFormats());
@@ -286,9 +283,7 @@ class PLULineTest : public ::testing::Test {
 
   PLULineParser& Parser() {
     if (!parser_) {
-      parser_ = std::make_unique<PLULineParser>(
-          settings, driver_, plus, messages,
-          [this](const std::string& text, int level) { logs.emplace_back(text, level); });
+      parser_ = std::make_unique<PLULineParser>(settings, driver, plus, messages, context.AddLog);
     }
     return *parser_;
   }
@@ -327,13 +322,8 @@ class PLULineTest : public ::testing::Test {
   }
 
   MSettingsValues settings;
-  std::shared_ptr<FakeAutomationLog> driverLog = std::make_shared<FakeAutomationLog>();
-  std::vector<MPLUData> plus;
-  MMessages messages;
-  std::vector<std::pair<std::string, int>> logs;
 
  private:
-  FakeAutomationObject driver_{driverLog};
   std::unique_ptr<PLULineParser> parser_;
 };
 
@@ -586,16 +576,16 @@ TEST_F(MarkerLayoutTest, MessageFieldsAreNotRead) {
 TEST_F(MarkerLayoutTest, IngredientLineBecomesMessageOfEarlierPLU) {
   ASSERT_TRUE(Delimited("A;10;Milk;2.5"));
   ASSERT_TRUE(Delimited("A;11;Kefir;1.5"));
-  logs.clear();
+  ClearLines();
   ASSERT_TRUE(Delimited("I;11;Milk;;Bacteria"));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(plus[1].Message, 0);
   EXPECT_EQ(MessageLines(0)[0], "Milk");
   EXPECT_EQ(MessageLines(0)[1], "Bacteria");
   EXPECT_EQ(MessageLines(0)[2], "");
-  EXPECT_EQ(logs, (std::vector<std::pair<std::string, int>>{{"Load ingridient PLU 1", 0},
-                                                            {"Ingridient0: Milk", 0},
-                                                            {"Ingridient2: Bacteria", 0}}));
+  EXPECT_EQ(Lines(), (std::vector<testing::LoggedLine>{{"Load ingridient PLU 1", 0},
+                                                       {"Ingridient0: Milk", 0},
+                                                       {"Ingridient2: Bacteria", 0}}));
   // A later ingredient line replaces the reference.
   ASSERT_TRUE(Delimited("i;11;Water"));
   EXPECT_EQ(plus[1].Message, 1);
@@ -633,16 +623,13 @@ TEST_F(MarkerLayoutTest, IngredientsBeyondSixteenLinesAreDropped) {
   std::string line = "I;10";
   for (int i = 1; i <= 18; ++i)
     line += ";part" + std::to_string(i);
-  logs.clear();
+  ClearLines();
   ASSERT_TRUE(Delimited(line));
   EXPECT_EQ(MessageLines(0)[0], "part1");
   EXPECT_EQ(MessageLines(0)[15], "part16");
-  int ingredientLines = 0;
-  for (const auto& [text, level] : logs)
-    ingredientLines += text.rfind("Ingridient", 0) == 0 ? 1 : 0;
-  EXPECT_EQ(ingredientLines, 16);
-  EXPECT_EQ(logs.back().second, 4);
-  EXPECT_NE(logs.back().first.find("2 dropped"), std::string::npos);
+  EXPECT_EQ(TextsStartingWith("Ingridient").size(), 16u);
+  EXPECT_EQ(Lines().back().level, 4);
+  EXPECT_NE(Lines().back().text.find("2 dropped"), std::string::npos);
 }
 
 // --- Fixed columns -----------------------------------------------------------
@@ -784,7 +771,7 @@ TEST_F(FixedMarkerTest, IngredientLineSplitsAtCode3) {
   ASSERT_TRUE(Fixed(Article("   123", "10", "Milk", "1")));
   const std::string line =
       At("I", 2, std::string(12, ' ') + "123") + "Milk  \x03\x03Vitamin D \x03   \x03Salt";
-  logs.clear();
+  ClearLines();
   ASSERT_TRUE(Fixed(line));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(plus[0].Message, 0);
@@ -793,10 +780,10 @@ TEST_F(FixedMarkerTest, IngredientLineSplitsAtCode3) {
   expected[1] = "Vitamin D";
   expected[2] = "Salt";
   EXPECT_EQ(MessageLines(0), expected);
-  EXPECT_EQ(logs, (std::vector<std::pair<std::string, int>>{{"Load ingridient PLU 0", 0},
-                                                            {"Ingridient0: Milk", 0},
-                                                            {"Ingridient1: Vitamin D", 0},
-                                                            {"Ingridient3: Salt", 0}}));
+  EXPECT_EQ(Lines(), (std::vector<testing::LoggedLine>{{"Load ingridient PLU 0", 0},
+                                                       {"Ingridient0: Milk", 0},
+                                                       {"Ingridient1: Vitamin D", 0},
+                                                       {"Ingridient3: Salt", 0}}));
 }
 
 TEST_F(FixedMarkerTest, IngredientLineFillsAtMostFifteenLines) {
@@ -903,15 +890,7 @@ class LoadPLUFileTest : public PLULineTest {
     PLULineTest::SetUp();
     driverLog->Set("IPAddress", "10.0.0.5");
     PlaceBasic();
-    context.Driver = &driver;
     context.DataFileName = dir.File("base.dat");
-    context.Operation = kCmdSetPLU;
-    context.PLUList = &plus;
-    context.MessageList = &messages;
-    context.FieldSeparator = &separator;
-    context.AddLog = [this](const std::string& text, int level) { logs.emplace_back(text, level); };
-    context.SetScaleState = [this](int32_t state) { states.push_back(state); };
-    context.Terminated = [] { return false; };
   }
 
   bool Load(const std::string& contents) {
@@ -919,26 +898,7 @@ class LoadPLUFileTest : public PLULineTest {
     return LoadPLUFile(context, settings);
   }
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& [text, level] : logs)
-      out.push_back(text);
-    return out;
-  }
-
-  int LevelOf(const std::string& text) const {
-    for (const auto& [t, level] : logs) {
-      if (t == text)
-        return level;
-    }
-    return -1;
-  }
-
   TempDir dir;
-  FakeAutomationObject driver{driverLog};
-  PLUStepContext context;
-  char separator = 0;
-  std::vector<int32_t> states;
 };
 
 TEST_F(LoadPLUFileTest, LogsTheLoadAndSkipsBadLinesByNumber) {
@@ -996,7 +956,7 @@ TEST_F(LoadPLUFileTest, EveryLineBreakEndsALineAndAFinalOneAddsNoLine) {
   EXPECT_EQ(Texts().at(1), "<10.0.0.5> File loaded. 5 lines.");
   EXPECT_EQ(Texts().at(3), "<10.0.0.5> Bad PLU string. String No: 4.");
   EXPECT_EQ(plus.size(), 4u);
-  logs.clear();
+  ClearLines();
   ASSERT_TRUE(Load("1,A,1\n"));
   EXPECT_EQ(Texts().at(1), "<10.0.0.5> File loaded. 1 lines.");
 }
@@ -1069,10 +1029,10 @@ TEST_F(LoadPLUFileTest, DosTextIsConvertedLineByLine) {
   ASSERT_TRUE(Load("1,\x8C\xAE\xAB\xAE\xAA\xAE,1\n2,B,1\n"));  // "Молоко" in CP866
   EXPECT_EQ(plus[0].Name, "\xCC\xEE\xEB\xEE\xEA\xEE");
   int dosLines = 0;
-  for (const auto& [text, level] : logs) {
-    if (text == "<10.0.0.5> Encoding from DOS. ") {
+  for (const testing::LoggedLine& line : Lines()) {
+    if (line.text == "<10.0.0.5> Encoding from DOS. ") {
       ++dosLines;
-      EXPECT_EQ(level, 1);
+      EXPECT_EQ(line.level, 1);
     }
   }
   EXPECT_EQ(dosLines, 2);

@@ -8,37 +8,25 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/structdefines.h"
 #include "common/textnames.h"
 #include "query/plu_parser.h"
-#include "query/workqueryfilesthread.h"
-#include "support/fake_automation.h"
 #include "support/worker_harness.h"
 
 namespace tarvo {
 namespace {
 
 using testing::FakeAutomationLog;
-using testing::FakeAutomationObject;
 using Strings = std::vector<std::string>;
 
-class SendPLUDataTest : public ::testing::Test {
+class SendPLUDataTest : public ::testing::Test, protected testing::StepHarness {
  protected:
   void SetUp() override {
     driverLog->Set("IPAddress", "10.0.0.5");
     driverLog->Set("LastError", 0);
     driverLog->Set("LastErrorMessage", "OK");
-    context.Driver = &driver;
-    context.Operation = kCmdSetPLU;
-    context.PLUList = &plus;
-    context.MessageList = &messages;
-    context.FieldSeparator = &separator;
-    context.AddLog = [this](const std::string& text, int level) { logs.emplace_back(text, level); };
-    context.SetScaleState = [this](int32_t state) { states.push_back(state); };
-    context.Terminated = [this] { return terminated; };
   }
 
   void AddPLUs(int count) {
@@ -59,33 +47,9 @@ class SendPLUDataTest : public ::testing::Test {
   }
 
   Strings Calls() { return driverLog->CallStrings(); }
-  Strings Invokes() {
-    Strings out;
-    for (const std::string& call : Calls()) {
-      if (call.rfind("call ", 0) == 0)
-        out.push_back(call.substr(5));
-    }
-    return out;
-  }
   int CountCalls(const std::string& call) {
     const Strings calls = Calls();
     return static_cast<int>(std::count(calls.begin(), calls.end(), call));
-  }
-  Strings Texts(int level = -1) const {
-    Strings out;
-    for (const auto& [text, l] : logs) {
-      if (level < 0 || l == level)
-        out.push_back(text);
-    }
-    return out;
-  }
-  Strings TextsStartingWith(const std::string& prefix) const {
-    Strings out;
-    for (const auto& [text, l] : logs) {
-      if (text.rfind(prefix, 0) == 0)
-        out.push_back(text);
-    }
-    return out;
   }
 
   // Makes LastError `error` from the `n`-th call of `method` on (1-based).
@@ -98,16 +62,6 @@ class SendPLUDataTest : public ::testing::Test {
       }
     };
   }
-
-  std::shared_ptr<FakeAutomationLog> driverLog = std::make_shared<FakeAutomationLog>();
-  FakeAutomationObject driver{driverLog};
-  std::vector<MPLUData> plus;
-  MMessages messages;
-  char separator = ',';
-  PLUStepContext context;
-  std::vector<std::pair<std::string, int>> logs;
-  std::vector<int32_t> states;
-  bool terminated = false;
 };
 
 const Strings kErrorCheck = {"get LastError", "get LastErrorMessage", "get IPAddress"};
@@ -229,7 +183,7 @@ TEST_F(SendPLUDataTest, UpdateDoesNotClear) {
   AddPLUs(1);
   ASSERT_TRUE(SendPLUData(context));
   EXPECT_EQ(CountCalls("call ClearAllPLUAndMessages()"), 0);
-  EXPECT_EQ(Invokes().front(), "InitBufferPLU()");
+  EXPECT_EQ(driverLog->Invokes().front(), "call InitBufferPLU()");
   for (const std::string& text : Texts())
     EXPECT_EQ(text.find("Clear data"), std::string::npos);
 }
@@ -300,9 +254,9 @@ TEST_F(SendPLUDataTest, MessagesFollowInTheirOwnBatches) {
   EXPECT_EQ(CountCalls("set Message_CurrentNo=150"), 1);
   EXPECT_EQ(CountCalls("set Message_Line1='Message 150'"), 1);
   // Every PLU is sent before the first message.
-  const Strings invokes = Invokes();
-  const auto lastPLU = std::find(invokes.rbegin(), invokes.rend(), "SetAllPLU()");
-  const auto firstMessage = std::find(invokes.begin(), invokes.end(), "InitBufferMessages()");
+  const Strings invokes = driverLog->Invokes();
+  const auto lastPLU = std::find(invokes.rbegin(), invokes.rend(), "call SetAllPLU()");
+  const auto firstMessage = std::find(invokes.begin(), invokes.end(), "call InitBufferMessages()");
   EXPECT_LT(std::distance(invokes.begin(), lastPLU.base()),
             std::distance(invokes.begin(), firstMessage) + 1);
 }
@@ -322,7 +276,7 @@ TEST_F(SendPLUDataTest, ErrorAfterTheClearStopsBeforeAnyPLU) {
   AddPLUs(10);
   FailFrom("ClearAllPLUAndMessages", 1, 17);
   EXPECT_FALSE(SendPLUData(context));
-  EXPECT_EQ(Invokes(), Strings{"ClearAllPLUAndMessages()"});
+  EXPECT_EQ(driverLog->Invokes(), Strings{"call ClearAllPLUAndMessages()"});
   EXPECT_EQ(Texts().back(), "<10.0.0.5> Error state: <17>. Text: Scale does not answer.");
   EXPECT_EQ(states, std::vector<int32_t>{kStateDriverError});
 }
@@ -379,35 +333,36 @@ TEST_F(SendPLUDataTest, MissingDriverFails) {
   AddPLUs(1);
   context.Driver = nullptr;
   EXPECT_FALSE(SendPLUData(context));
-  EXPECT_TRUE(logs.empty());
+  EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(states.empty());
 }
 
 // --- Through the worker --------------------------------------------------------
 
-TEST(PLUStepsThroughWorkerTest, LoadAndSendUseTheWorkersDriverListsAndLog) {
-  testing::WorkerHarness h;
-  h.AddScale("10.0.0.5");
+class PLUStepsThroughWorkerTest : public testing::WorkerStepTest {
+ protected:
+  PLUStepsThroughWorkerTest() : WorkerStepTest(kCmdUpdatePLU) {}
+};
+
+TEST_F(PLUStepsThroughWorkerTest, LoadAndSendUseTheWorkersDriverListsAndLog) {
   h.settings.ImportEncodingWindows = true;
   h.settings.ImportSimpleSeparator = ";";
   h.settings.FieldsConfig[kFieldNumber].Pos = 1;
   h.settings.FieldsConfig[kFieldName].Pos = 2;
   h.settings.FieldsConfig[kFieldPrice].Pos = 3;
   h.settings.FieldsConfig[kFieldMessageString1].Pos = 4;
-  h.PresetNextDriver({{"IPAddress", Variant("10.0.0.5")}, {"LastError", Variant(0)}});
-  auto worker = h.MakeWorker<TWorkQueryFilesThread>();
+  h.DriverLog()->Set("LastError", 0);
   h.dir.Write("plu.dat", "1;Milk;2.5;Fresh\r\n2;Kefir;1.5;Cold\r\nbad\r\n");
   worker->DataFileName = h.dir.File("plu.dat");
-  worker->Operation = kCmdUpdatePLU;
 
-  ASSERT_TRUE(LoadPLUFile(*worker));
+  ASSERT_TRUE(LoadPLUFile(Step(), h.settings.Snapshot()));
   EXPECT_EQ(worker->PLUList.size(), 2u);
   EXPECT_EQ(worker->MessageList.size(), 2u);
   EXPECT_EQ(worker->FieldSeparator, ';');
   EXPECT_EQ(h.Count("<10.0.0.5> Bad PLU string. String No: 3."), 1);
-  EXPECT_EQ(h.settings.ScaleList[0].State, kStateSuccess);
+  EXPECT_EQ(State(), kStateSuccess);
 
-  ASSERT_TRUE(SendPLUData(*worker));
+  ASSERT_TRUE(SendPLUData(Step()));
   EXPECT_EQ(h.Count("<10.0.0.5> Send PLUs (%2)."), 1);
   EXPECT_EQ(h.Count("<10.0.0.5> Send Messages (%2)."), 1);
   const std::vector<std::string> invokes = h.Invokes();

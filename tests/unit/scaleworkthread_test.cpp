@@ -202,7 +202,7 @@ TEST_F(ScaleWorkThreadTest, DestroyingIsSafeInEveryState) {
   {
     auto probe = h.MakeWorker<ProbeThread>();
     probe->Start();
-    ASSERT_TRUE(WorkerHarness::WaitUntil([&] { return probe->ranOn != 0; }));
+    ASSERT_TRUE(testing::WaitUntil([&] { return probe->ranOn != 0; }));
   }
   SUCCEED();
 }

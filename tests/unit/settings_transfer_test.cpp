@@ -2,29 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "log/logoperations.h"
-#include "platform/clock.h"
-#include "query/workqueryfilesthread.h"
-#include "settings/workservicesettings.h"
-#include "support/fake_automation.h"
-#include "support/temp_dir.h"
+#include "support/worker_harness.h"
 
 namespace tarvo {
 namespace {
 
 using testing::AutomationCall;
-using testing::FakeAutomationLog;
-using testing::FakeAutomationObject;
-using testing::TempDir;
-
-const char kScaleIP[] = "10.0.0.5";
 
 // The settings buffer keys in the order the scale expects them, with the
 // place of the packed user barcode.
@@ -92,60 +79,28 @@ bool IsTextKey(const std::string& key) {
   return key.size() > 8 && key.compare(key.size() - 8, 8, "Password") == 0;
 }
 
-struct LogLine {
-  std::string text;
-  int level;
-};
-
-class SettingsTransferTest : public ::testing::Test {
+class SettingsTransferTest : public testing::WorkerStepTest {
  protected:
-  SettingsTransferTest()
-      : log_({slDisabled}, clock_, LogProcessInfo()),
-        settings_(dir_.File("tarvo-scale-server"), log_, clock_),
-        fake_(std::make_shared<FakeAutomationLog>()) {
-    MScaleState scale;
-    scale.IP = kScaleIP;
-    settings_.ScaleList.push_back(scale);
-    auto fake = fake_;
-    registry_.RegisterBuiltin("fake",
-                              [fake] { return std::make_unique<FakeAutomationObject>(fake); });
-    registry_.MapProgId(kScaleDriverProgId, "fake");
-    context_.Settings = &settings_;
-    context_.Registry = &registry_;
-    context_.clock = &clock_;
-    context_.Shared = &shared_;
-    thread_ = std::make_unique<TWorkQueryFilesThread>(context_);
-    thread_->OnLog = [this](TScaleWorkThread*, const std::string& text, int level) {
-      std::lock_guard<std::mutex> lock(lines_mu_);
-      lines_.push_back({text, level});
-    };
-    thread_->Operation = kCmdSetSettings;
-    thread_->DataFileName = dir_.File("svc1A2B.dat");
-    fake_->Set("IPAddress", std::string(kScaleIP));
-    fake_->Set("LastError", int32_t{0});
-    ClearCalls();
+  SettingsTransferTest() : WorkerStepTest(kCmdSetSettings) {
+    worker->DataFileName = h.dir.File("svc1A2B.dat");
+    h.DriverLog()->Set("LastError", int32_t{0});
   }
 
-  void ClearCalls() {
-    std::lock_guard<std::mutex> lock(fake_->mu);
-    fake_->calls.clear();
-  }
-
-  void WriteData(const std::string& text) { dir_.Write("svc1A2B.dat", text); }
+  void WriteData(const std::string& text) { h.dir.Write("svc1A2B.dat", text); }
 
   // Loads `section_body` as the "ScaleSettings" section (with Version=1
   // first) and clears the recorded calls.
   void LoadSection(const std::string& section_body) {
     WriteData("[ScaleSettings]\r\nVersion=1\r\n" + section_body);
-    ASSERT_TRUE(LoadScaleSettingsFile(*thread_));
-    ClearCalls();
+    ASSERT_TRUE(LoadScaleSettingsFile(Step()));
+    h.DriverLog()->ClearCalls();
   }
 
-  std::vector<std::string> Calls() { return fake_->CallStrings(); }
+  std::vector<std::string> Calls() { return h.DriverLog()->CallStrings(); }
 
   std::vector<AutomationCall> RawCalls() {
-    std::lock_guard<std::mutex> lock(fake_->mu);
-    return fake_->calls;
+    std::lock_guard<std::mutex> lock(h.DriverLog()->mu);
+    return h.DriverLog()->calls;
   }
 
   // The value last written to `property`; empty when none was.
@@ -165,42 +120,6 @@ class SettingsTransferTest : public ::testing::Test {
     }
     return false;
   }
-
-  bool Logged(const std::string& text, int level) {
-    const std::string full = "ThreadWork (" + std::to_string(thread_->Handle()) + "): " + text;
-    std::lock_guard<std::mutex> lock(lines_mu_);
-    for (const LogLine& l : lines_) {
-      if (l.text == full && l.level == level)
-        return true;
-    }
-    return false;
-  }
-
-  bool LoggedContaining(const std::string& part, int level) {
-    std::lock_guard<std::mutex> lock(lines_mu_);
-    for (const LogLine& l : lines_) {
-      if (l.text.find(part) != std::string::npos && l.level == level)
-        return true;
-    }
-    return false;
-  }
-
-  int32_t ScaleState() {
-    std::lock_guard<std::mutex> lock(shared_.ScaleStateLock);
-    return settings_.ScaleList.at(0).State;
-  }
-
-  TempDir dir_;
-  ManualClock clock_;
-  TSystemLog log_;
-  MServiceSettings settings_;
-  std::shared_ptr<FakeAutomationLog> fake_;
-  AutomationRegistry registry_;
-  WorkerPoolShared shared_;
-  ScaleWorkContext context_;
-  std::unique_ptr<TWorkQueryFilesThread> thread_;
-  std::mutex lines_mu_;
-  std::vector<LogLine> lines_;
 };
 
 // ---- Load step -------------------------------------------------------------
@@ -210,22 +129,22 @@ TEST_F(SettingsTransferTest, LoadKeepsTheSectionLinesOnly) {
       "[Other]\r\nPrintTime=9\r\n"
       "[ScaleSettings]\r\nVersion=1\r\n; a comment\r\nPrintTime=1\r\nSystemPassword=a=b\r\n"
       "[More]\r\nPaperType=2\r\n");
-  thread_->ValueList = {"Stale=1"};
+  worker->ValueList = {"Stale=1"};
 
-  EXPECT_TRUE(LoadScaleSettingsFile(*thread_));
-  EXPECT_EQ(thread_->ValueList,
+  EXPECT_TRUE(LoadScaleSettingsFile(Step()));
+  EXPECT_EQ(worker->ValueList,
             (std::vector<std::string>{"Version=1", "PrintTime=1", "SystemPassword=a=b"}));
-  EXPECT_TRUE(Logged("File svc1A2B.dat loaded.", 1));
-  EXPECT_EQ(thread_->Status, kStateSuccess);
-  EXPECT_EQ(ScaleState(), kStateSuccess);
+  EXPECT_TRUE(h.Logged("File svc1A2B.dat loaded.", 1));
+  EXPECT_EQ(worker->Status, kStateSuccess);
+  EXPECT_EQ(State(), kStateSuccess);
 }
 
 TEST_F(SettingsTransferTest, LoadAcceptsVersionsUpToOneInAnyLetterCase) {
   for (const char* line : {"Version=1", "Version=0", "Version=-3", "version=1", "VERSION= 1"}) {
     SCOPED_TRACE(line);
     WriteData(std::string("[scalesettings]\r\n") + line + "\r\n");
-    EXPECT_TRUE(LoadScaleSettingsFile(*thread_));
-    EXPECT_EQ(ScaleState(), kStateSuccess);
+    EXPECT_TRUE(LoadScaleSettingsFile(Step()));
+    EXPECT_EQ(State(), kStateSuccess);
   }
 }
 
@@ -242,13 +161,13 @@ TEST_F(SettingsTransferTest, LoadRefusesAWrongVersionBeforeAnyDriverCall) {
   for (const char* text : files) {
     SCOPED_TRACE(text);
     WriteData(text);
-    lines_.clear();
-    ClearCalls();
-    settings_.ScaleList[0].State = -1;
+    h.ClearLines();
+    h.DriverLog()->ClearCalls();
+    h.settings.ScaleList[0].State = -1;
 
-    EXPECT_FALSE(LoadScaleSettingsFile(*thread_));
-    EXPECT_TRUE(Logged("Wrong settings version.", 5));
-    EXPECT_EQ(ScaleState(), kStateBadData);
+    EXPECT_FALSE(LoadScaleSettingsFile(Step()));
+    EXPECT_TRUE(h.Logged("Wrong settings version.", 5));
+    EXPECT_EQ(State(), kStateBadData);
     // Only the address read that records the state reaches the driver.
     for (const std::string& call : Calls())
       EXPECT_EQ(call, "get IPAddress");
@@ -256,19 +175,19 @@ TEST_F(SettingsTransferTest, LoadRefusesAWrongVersionBeforeAnyDriverCall) {
 }
 
 TEST_F(SettingsTransferTest, LoadOfAMissingFileIsAWrongVersion) {
-  thread_->DataFileName = dir_.File("missing.dat");
-  EXPECT_FALSE(LoadScaleSettingsFile(*thread_));
-  EXPECT_TRUE(Logged("Wrong settings version.", 5));
-  EXPECT_EQ(ScaleState(), kStateBadData);
-  EXPECT_TRUE(thread_->ValueList.empty());
+  worker->DataFileName = h.dir.File("missing.dat");
+  EXPECT_FALSE(LoadScaleSettingsFile(Step()));
+  EXPECT_TRUE(h.Logged("Wrong settings version.", 5));
+  EXPECT_EQ(State(), kStateBadData);
+  EXPECT_TRUE(worker->ValueList.empty());
 }
 
 TEST_F(SettingsTransferTest, LoadOfAnUnreadableFileSetsStateThree) {
-  dir_.Write("folder.dat/inside", "x");  // a folder where the data file should be
-  thread_->DataFileName = dir_.File("folder.dat");
-  EXPECT_FALSE(LoadScaleSettingsFile(*thread_));
-  EXPECT_EQ(ScaleState(), kStateUnreadable);
-  EXPECT_TRUE(LoggedContaining("folder.dat", 5));
+  h.dir.Write("folder.dat/inside", "x");  // a folder where the data file should be
+  worker->DataFileName = h.dir.File("folder.dat");
+  EXPECT_FALSE(LoadScaleSettingsFile(Step()));
+  EXPECT_EQ(State(), kStateUnreadable);
+  EXPECT_TRUE(h.LoggedContaining("folder.dat", 5));
 }
 
 // ---- Send step: order and values --------------------------------------------
@@ -281,14 +200,14 @@ TEST_F(SettingsTransferTest, SendReadsThenWritesEverySettingInOrder) {
     if (key == "UserBarCode")
       continue;
     if (IsTextKey(key)) {
-      fake_->Set("Settings_" + key, std::string("pw-") + key);
+      h.DriverLog()->Set("Settings_" + key, std::string("pw-") + key);
     } else {
-      fake_->Set("Settings_" + key, n++);
+      h.DriverLog()->Set("Settings_" + key, n++);
     }
   }
   LoadSection("");
 
-  ASSERT_TRUE(SendScaleSettings(*thread_));
+  ASSERT_TRUE(SendScaleSettings(Step()));
 
   std::vector<std::string> expected = {"call InitBufferSettings()"};
   n = 100;
@@ -315,20 +234,20 @@ TEST_F(SettingsTransferTest, SendReadsThenWritesEverySettingInOrder) {
   // Types follow the key, not the driver's value.
   EXPECT_EQ(Written("Settings_PrintTime").type(), Variant::Type::kInt);
   EXPECT_EQ(Written("Settings_TarePassword").type(), Variant::Type::kText);
-  EXPECT_TRUE(Logged("File svc1A2B.dat sended.", 1));
-  EXPECT_EQ(ScaleState(), kStateSuccess);
+  EXPECT_TRUE(h.Logged("File svc1A2B.dat sended.", 1));
+  EXPECT_EQ(State(), kStateSuccess);
 }
 
 TEST_F(SettingsTransferTest, SendWritesTheFileValuesTypedByKey) {
-  fake_->Set("Settings_PrintTime", int32_t{0});
-  fake_->Set("Settings_PaperType", std::string("7"));  // a driver answering in text
-  fake_->Set("Settings_SystemPassword", std::string("old"));
-  fake_->Set("Settings_PLUPassword", int32_t{1234});
+  h.DriverLog()->Set("Settings_PrintTime", int32_t{0});
+  h.DriverLog()->Set("Settings_PaperType", std::string("7"));  // a driver answering in text
+  h.DriverLog()->Set("Settings_SystemPassword", std::string("old"));
+  h.DriverLog()->Set("Settings_PLUPassword", int32_t{1234});
   LoadSection(
       "printtime=1\r\nDISPLAYBRIGHTNESS = 3\r\nSystemPassword=\xCA\xEB\xFE\xF7\r\n"
       "pricepassword= 42 \r\n18barcode=-5\r\n");
 
-  ASSERT_TRUE(SendScaleSettings(*thread_));
+  ASSERT_TRUE(SendScaleSettings(Step()));
   EXPECT_EQ(Written("Settings_PrintTime"), Variant(int32_t{1}));
   EXPECT_EQ(Written("Settings_DisplayBrightness"), Variant(int32_t{3}));
   EXPECT_EQ(Written("Settings_18BarCode"), Variant(int32_t{-5}));
@@ -342,11 +261,11 @@ TEST_F(SettingsTransferTest, SendWritesTheFileValuesTypedByKey) {
 }
 
 TEST_F(SettingsTransferTest, ALineWithoutEqualsSignNamesNoSetting) {
-  fake_->Set("Settings_PrintTime", int32_t{4});
-  fake_->Set("Settings_TarePassword", std::string("keep"));
+  h.DriverLog()->Set("Settings_PrintTime", int32_t{4});
+  h.DriverLog()->Set("Settings_TarePassword", std::string("keep"));
   LoadSection("PrintTime\r\nTarePassword\r\n");
 
-  ASSERT_TRUE(SendScaleSettings(*thread_));
+  ASSERT_TRUE(SendScaleSettings(Step()));
   EXPECT_EQ(Written("Settings_PrintTime"), Variant(int32_t{4}));
   EXPECT_EQ(Written("Settings_TarePassword"), Variant(std::string("keep")));
 }
@@ -355,18 +274,18 @@ TEST_F(SettingsTransferTest, ALineWithoutEqualsSignNamesNoSetting) {
 // retry must read the scale's values again, not reuse those of the first
 // attempt.
 TEST_F(SettingsTransferTest, ARetriedSendReadsTheDriverAgain) {
-  fake_->Set("Settings_PaperType", int32_t{1});
-  fake_->Set("LastError", int32_t{7});
+  h.DriverLog()->Set("Settings_PaperType", int32_t{1});
+  h.DriverLog()->Set("LastError", int32_t{7});
   LoadSection("PrintTime=1\r\n");
-  const std::vector<std::string> loaded = thread_->ValueList;
+  const std::vector<std::string> loaded = worker->ValueList;
 
-  EXPECT_FALSE(SendScaleSettings(*thread_));
-  EXPECT_EQ(thread_->ValueList, loaded);
+  EXPECT_FALSE(SendScaleSettings(Step()));
+  EXPECT_EQ(worker->ValueList, loaded);
 
-  fake_->Set("Settings_PaperType", int32_t{2});
-  fake_->Set("LastError", int32_t{0});
-  ClearCalls();
-  ASSERT_TRUE(SendScaleSettings(*thread_));
+  h.DriverLog()->Set("Settings_PaperType", int32_t{2});
+  h.DriverLog()->Set("LastError", int32_t{0});
+  h.DriverLog()->ClearCalls();
+  ASSERT_TRUE(SendScaleSettings(Step()));
   EXPECT_EQ(Written("Settings_PaperType"), Variant(int32_t{2}));
   EXPECT_EQ(Written("Settings_PrintTime"), Variant(int32_t{1}));
 }
@@ -376,10 +295,10 @@ TEST_F(SettingsTransferTest, ARetriedSendReadsTheDriverAgain) {
 TEST_F(SettingsTransferTest, ANonNumericIntValueFailsBeforeSetSettings) {
   LoadSection("PrintTime=yes\r\n");
 
-  EXPECT_FALSE(SendScaleSettings(*thread_));
+  EXPECT_FALSE(SendScaleSettings(Step()));
   EXPECT_FALSE(Called("SetSettings"));
-  EXPECT_EQ(ScaleState(), kStateSendFailed);
-  EXPECT_TRUE(LoggedContaining("'yes'", 5));
+  EXPECT_EQ(State(), kStateSendFailed);
+  EXPECT_TRUE(h.LoggedContaining("'yes'", 5));
   // Settings before the bad one are in the buffer; none after it.
   EXPECT_FALSE(Written("Settings_PrintBackground").IsEmpty());
   EXPECT_TRUE(Written("Settings_PrintTime").IsEmpty());
@@ -388,40 +307,40 @@ TEST_F(SettingsTransferTest, ANonNumericIntValueFailsBeforeSetSettings) {
 
 TEST_F(SettingsTransferTest, ANonNumericBarcodePartFailsBeforeSetSettings) {
   LoadSection("UserBarCodeFieldShift3=x\r\n");
-  EXPECT_FALSE(SendScaleSettings(*thread_));
+  EXPECT_FALSE(SendScaleSettings(Step()));
   EXPECT_FALSE(Called("SetSettings"));
   EXPECT_TRUE(Written("Settings_UserBarCode").IsEmpty());
-  EXPECT_EQ(ScaleState(), kStateSendFailed);
+  EXPECT_EQ(State(), kStateSendFailed);
 }
 
 TEST_F(SettingsTransferTest, ADriverValueThatIsNoNumberFailsTheSend) {
-  fake_->Set("Settings_Rounding", std::string("up"));
+  h.DriverLog()->Set("Settings_Rounding", std::string("up"));
   LoadSection("");
-  EXPECT_FALSE(SendScaleSettings(*thread_));
+  EXPECT_FALSE(SendScaleSettings(Step()));
   EXPECT_FALSE(Called("SetSettings"));
-  EXPECT_EQ(ScaleState(), kStateSendFailed);
+  EXPECT_EQ(State(), kStateSendFailed);
 }
 
 TEST_F(SettingsTransferTest, AnAutomationErrorFailsTheSend) {
   LoadSection("");
-  fake_->failing.insert("Settings_NoGapLabel");
-  EXPECT_FALSE(SendScaleSettings(*thread_));
+  h.DriverLog()->failing.insert("Settings_NoGapLabel");
+  EXPECT_FALSE(SendScaleSettings(Step()));
   EXPECT_FALSE(Called("SetSettings"));
-  EXPECT_EQ(ScaleState(), kStateSendFailed);
-  EXPECT_TRUE(Logged("Fake failure in Settings_NoGapLabel", 5));
+  EXPECT_EQ(State(), kStateSendFailed);
+  EXPECT_TRUE(h.Logged("Fake failure in Settings_NoGapLabel", 5));
 }
 
 TEST_F(SettingsTransferTest, ADriverErrorAfterSetSettingsIsACommError) {
   LoadSection("");
-  fake_->Set("LastError", int32_t{-3});
-  fake_->Set("LastErrorMessage", std::string("Нет связи"));
+  h.DriverLog()->Set("LastError", int32_t{-3});
+  h.DriverLog()->Set("LastErrorMessage", std::string("Нет связи"));
 
-  EXPECT_FALSE(SendScaleSettings(*thread_));
+  EXPECT_FALSE(SendScaleSettings(Step()));
   EXPECT_TRUE(Called("SetSettings"));
   // The log is ANSI text.
-  EXPECT_TRUE(Logged("CommError <-3> - \xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8", 5));
-  EXPECT_EQ(ScaleState(), kStateDriverError);
-  EXPECT_FALSE(LoggedContaining("sended", 1));
+  EXPECT_TRUE(h.Logged("CommError <-3> - \xCD\xE5\xF2 \xF1\xE2\xFF\xE7\xE8", 5));
+  EXPECT_EQ(State(), kStateDriverError);
+  EXPECT_FALSE(h.LoggedContaining("sended", 1));
 }
 
 // ---- User barcode packing ---------------------------------------------------
@@ -463,15 +382,15 @@ TEST_F(SettingsTransferTest, UserBarCodePacking) {
   for (const BarCodeCase& c : cases) {
     SCOPED_TRACE(c.lines);
     LoadSection(c.lines);
-    ASSERT_TRUE(SendScaleSettings(*thread_));
+    ASSERT_TRUE(SendScaleSettings(Step()));
     EXPECT_EQ(Written("Settings_UserBarCode"), Variant(std::string(c.text)));
   }
 }
 
 TEST_F(SettingsTransferTest, UserBarCodeIsOnlyWritten) {
-  fake_->Set("Settings_UserBarCode", std::string("FFFFFFFFFFFF"));
+  h.DriverLog()->Set("Settings_UserBarCode", std::string("FFFFFFFFFFFF"));
   LoadSection("");
-  ASSERT_TRUE(SendScaleSettings(*thread_));
+  ASSERT_TRUE(SendScaleSettings(Step()));
   for (const std::string& call : Calls())
     EXPECT_NE(call, "get Settings_UserBarCode");
   EXPECT_EQ(Written("Settings_UserBarCode"), Variant(std::string("000000000000")));

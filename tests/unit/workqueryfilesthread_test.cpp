@@ -260,7 +260,7 @@ TEST_F(WorkerTest, ConcurrentWorkersSendEachCommandOnceAndOneScaleAtATime) {
   for (auto& worker : workers) {
     threads.emplace_back([&, w = worker.get()] {
       w->Begin();
-      const bool drained = WorkerHarness::WaitUntil([&] {
+      const bool drained = testing::WaitUntil([&] {
         // Stand in for the timers: whatever the worker waits for is due.
         if (!w->WorkAllowed)
           w->OnTimerRetryWork();
@@ -442,9 +442,9 @@ TEST_F(WorkerTest, StopWhileARetryIsPendingEndsTheThreadAndKeepsTheCommand) {
   h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
   worker->Start();
   // The manual clock does not sleep: the thread spins through its passes.
-  ASSERT_TRUE(WorkerHarness::WaitUntil([&] { return h.Count("Execute start.") == 1; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return h.Count("Execute start.") == 1; }));
   h.clock.Advance(30000);  // past any scan interval
-  ASSERT_TRUE(WorkerHarness::WaitUntil([&] { return worker->RetryPending.load(); }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return worker->RetryPending.load(); }));
   worker->WaitFor();
   EXPECT_TRUE(worker->Finished);
   EXPECT_EQ(h.Count("Execute end."), 1);
@@ -456,7 +456,7 @@ TEST_F(WorkerTest, StopWhileARetryIsPendingEndsTheThreadAndKeepsTheCommand) {
 TEST_F(WorkerTest, StartedWorkerIsDestroyedSafelyWithoutAWait) {
   auto worker = h.MakeWorker<TWorkQueryFilesThread>();
   worker->Start();
-  ASSERT_TRUE(WorkerHarness::WaitUntil([&] { return h.Count("Execute start.") == 1; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return h.Count("Execute start.") == 1; }));
   worker.reset();
   EXPECT_EQ(h.Count("Execute end."), 1);
 }

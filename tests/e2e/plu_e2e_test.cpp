@@ -38,20 +38,6 @@ enum PluColumn {
   kMessage = 11,
 };
 
-std::string Ini(const std::vector<std::string>& scales, const std::vector<std::string>& global,
-                const std::vector<std::string>& fields) {
-  std::string text = "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n";
-  for (const std::string& line : global)
-    text += line + "\r\n";
-  text += "[ListScales]\r\n";
-  for (size_t i = 0; i < scales.size(); ++i)
-    text += "Scale" + std::to_string(i + 1) + "=" + scales[i] + "\r\n";
-  text += "[FieldsConfig]\r\n";
-  for (const std::string& line : fields)
-    text += line + "\r\n";
-  return text;
-}
-
 // The rows of a mirror file without its header.
 std::vector<std::string> Rows(const std::string& tsv) {
   std::vector<std::string> rows;
@@ -132,11 +118,9 @@ class PLUTransferTest : public ::testing::Test {
              const std::vector<std::string>& fields) {
     emu_ = std::make_unique<EmulatorProcess>(scales);
     ASSERT_TRUE(emu_->ok());
-    service_.WriteIni(Ini(scales, global, fields));
-    service_.Start(
-        {{"TARVO_SCALE_PORT", std::to_string(emu_->port())}, {"TARVO_TIMER_SCALE", "0.01"}});
+    service_.WriteIni(ServiceIni(scales, global, fields));
     started_ = true;
-    ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
+    ASSERT_TRUE(service_.StartAgainst(*emu_));
   }
 
   void TearDown() override {

@@ -41,9 +41,7 @@ TEST(ServiceE2ETest, WithoutTheDriverTheStartFailsAndTheProcessEnds) {
 
 TEST(ServiceE2ETest, StartsWithTheBuiltInDriverAndSavesItsSettingsOnStop) {
   ServiceProcess service;
-  service.WriteIni(
-      "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n"
-      "[ListScales]\r\nScale1=127.0.0.51\r\n");
+  service.WriteIni(ServiceIni({"127.0.0.51"}, {}, {}));
   service.Start();
   ASSERT_TRUE(service.WaitForLog("{2}", 10000));
   ASSERT_TRUE(service.WaitForLog("ServiceStart: Service started.", 10000)) << service.Log();

@@ -35,12 +35,8 @@ class SettingsTransferTest : public ::testing::Test {
     ASSERT_TRUE(emu_->ok());
     before_ = ScaleSettings(emu_->ScaleFile(kScale, "settings.ini"));
     ASSERT_FALSE(before_.empty());
-    service_.WriteIni(
-        "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n[ListScales]\r\n"
-        "Scale1=127.0.0.151\r\n[FieldsConfig]\r\nFieldNumber_Pos=1\r\nFieldName_Pos=2\r\n");
-    service_.Start(
-        {{"TARVO_SCALE_PORT", std::to_string(emu_->port())}, {"TARVO_TIMER_SCALE", "0.01"}});
-    ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
+    service_.WriteIni(ServiceIni({kScale}));
+    ASSERT_TRUE(service_.StartAgainst(*emu_));
   }
 
   static constexpr char kScale[] = "127.0.0.151";

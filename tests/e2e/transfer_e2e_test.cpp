@@ -24,30 +24,15 @@ std::string RandomBytes(size_t n, unsigned seed) {
   return out;
 }
 
-std::string Ini(const std::vector<std::string>& scales, const std::string& extra = "") {
-  std::string text =
-      "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n" + extra + "[ListScales]\r\n";
-  for (size_t i = 0; i < scales.size(); ++i) {
-    text += "Scale" + std::to_string(i + 1) + "=" + scales[i] + "\r\n";
-  }
-  return text + "[FieldsConfig]\r\nFieldNumber_Pos=1\r\nFieldName_Pos=2\r\n";
-}
-
 // A service against one emulator, with the workers' timers sped up.
 class TransferTest : public ::testing::Test {
  protected:
   void StartAll(const std::vector<std::string>& emulated, const std::vector<std::string>& listed,
-                const std::vector<std::string>& emuOptions = {}, const std::string& extra = "") {
+                const std::vector<std::string>& emuOptions = {}) {
     emu_ = std::make_unique<EmulatorProcess>(emulated, emuOptions);
     ASSERT_TRUE(emu_->ok());
-    service_.WriteIni(Ini(listed, extra));
-    StartService();
-  }
-
-  void StartService() {
-    service_.Start(
-        {{"TARVO_SCALE_PORT", std::to_string(emu_->port())}, {"TARVO_TIMER_SCALE", "0.01"}});
-    ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Execute begining.", 10000));
+    service_.WriteIni(ServiceIni(listed));
+    ASSERT_TRUE(service_.StartAgainst(*emu_));
   }
 
   ServiceProcess service_;
@@ -179,7 +164,7 @@ TEST_F(TransferTest, QueuedCommandsSurviveAKill) {
 
   EmulatorProcess late({"127.0.0.142"}, {}, emu_->port());
   ASSERT_TRUE(late.ok());
-  StartService();
+  ASSERT_TRUE(service_.StartAgainst(*emu_));
   ASSERT_TRUE(service_.WaitQueueEmpty(60000)) << service_.Log();
   EXPECT_EQ(late.ScaleFile("127.0.0.142", "logo.bmp"), logo);
   EXPECT_THAT(service_.Log(), HasSubstr("ServiceExecute: Delete file <"));

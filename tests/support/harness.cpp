@@ -60,6 +60,11 @@ void ServiceProcess::Start(const std::map<std::string, std::string>& env) {
   process_ = std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all);
 }
 
+bool ServiceProcess::StartAgainst(const EmulatorProcess& emulator) {
+  Start({{"TARVO_SCALE_PORT", std::to_string(emulator.port())}, {"TARVO_TIMER_SCALE", "0.01"}});
+  return WaitForLog("ServiceExecute: Execute begining.", 10000);
+}
+
 bool ServiceProcess::Stop(int timeoutMs) {
   if (!process_)
     return true;
@@ -118,6 +123,22 @@ void ServiceProcess::DropImportFile(const std::string& name, const std::string& 
       temp, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
   std::filesystem::create_directories(dir_.File("Import"));
   std::filesystem::rename(temp, dir_.File("Import/" + name));
+}
+
+std::string ServiceIni(const std::vector<std::string>& scales,
+                       const std::vector<std::string>& global,
+                       const std::vector<std::string>& fields) {
+  std::string text = "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\nImportInterval=1\r\n";
+  for (const std::string& line : global)
+    text += line + "\r\n";
+  text += "[ListScales]\r\n";
+  for (size_t i = 0; i < scales.size(); ++i)
+    text += "Scale" + std::to_string(i + 1) + "=" + scales[i] + "\r\n";
+  if (!fields.empty())
+    text += "[FieldsConfig]\r\n";
+  for (const std::string& line : fields)
+    text += line + "\r\n";
+  return text;
 }
 
 int PrivatePortBase() {

@@ -53,6 +53,9 @@ class ServiceProcess {
 
   // Starts the service with `env` added to a private port base.
   void Start(const std::map<std::string, std::string>& env = {});
+  // Starts the service against `emulator`'s scales with the workers' timers
+  // a hundred times faster; true once its main loop runs.
+  bool StartAgainst(const EmulatorProcess& emulator);
   // SIGTERM and wait; true when it ended within `timeoutMs`.
   bool Stop(int timeoutMs = 20000);
   ChildProcess& process() { return *process_; }
@@ -76,6 +79,14 @@ class ServiceProcess {
   TempDir dir_;
   std::unique_ptr<ChildProcess> process_;
 };
+
+// Settings file text: every level logged and a one-second import interval,
+// then `global` in [GlobalSettings]; `scales` as Scale1.. in [ListScales];
+// `fields` in [FieldsConfig], a section left out when there are none.
+std::string ServiceIni(const std::vector<std::string>& scales,
+                       const std::vector<std::string>& global = {},
+                       const std::vector<std::string>& fields = {"FieldNumber_Pos=1",
+                                                                 "FieldName_Pos=2"});
 
 // A port base for the service's four TCP ports that no other test process
 // uses at the same time (best effort).

@@ -404,10 +404,54 @@ bool IsUserBarCode(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Messages
 
+size_t EncodedSize(const PluRecord& record) {
+  return kMinPluSize + record.Name.size();
+}
+
+size_t EncodedSize(const MessageRecord& message) {
+  size_t size = kMinMessageSize;
+  for (const std::string& line : message.Lines)
+    size += line.size();
+  return size;
+}
+
+namespace {
+
+template <typename Record>
+std::vector<size_t> Ends(const std::vector<Record>& records) {
+  std::vector<size_t> ends;
+  size_t bytes = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const size_t size = EncodedSize(records[i]);
+    if (i > 0 && bytes + size > kMaxRecordBytes) {
+      ends.push_back(i);
+      bytes = 0;
+    }
+    bytes += size;
+  }
+  ends.push_back(records.size());
+  return ends;
+}
+
+}  // namespace
+
+std::vector<size_t> RequestEnds(const std::vector<PluRecord>& records) {
+  return Ends(records);
+}
+
+std::vector<size_t> RequestEnds(const std::vector<MessageRecord>& messages) {
+  return Ends(messages);
+}
+
 std::string EncodePlus(const std::vector<PluRecord>& records) {
+  return EncodePlus(records, 0, records.size());
+}
+
+std::string EncodePlus(const std::vector<PluRecord>& records, size_t begin, size_t end) {
   PayloadWriter w;
-  w.PutU32(static_cast<uint32_t>(records.size()));
-  for (const PluRecord& r : records) {
+  w.PutU32(static_cast<uint32_t>(end - begin));
+  for (size_t i = begin; i < end; ++i) {
+    const PluRecord& r = records[i];
     w.PutI32(r.Number);
     w.PutText(r.Name);
     w.PutI32(r.AddCode);
@@ -455,9 +499,14 @@ bool DecodePlus(const std::string& payload, std::vector<PluRecord>* records, std
 }
 
 std::string EncodeMessages(const std::vector<MessageRecord>& messages) {
+  return EncodeMessages(messages, 0, messages.size());
+}
+
+std::string EncodeMessages(const std::vector<MessageRecord>& messages, size_t begin, size_t end) {
   PayloadWriter w;
-  w.PutU32(static_cast<uint32_t>(messages.size()));
-  for (const MessageRecord& m : messages) {
+  w.PutU32(static_cast<uint32_t>(end - begin));
+  for (size_t i = begin; i < end; ++i) {
+    const MessageRecord& m = messages[i];
     w.PutI32(m.No);
     for (const std::string& line : m.Lines)
       w.PutText(line);

@@ -187,6 +187,21 @@ struct MessageRecord {
   friend bool operator==(const MessageRecord&, const MessageRecord&) = default;
 };
 
+// The bytes one record takes in a SetPlus or SetMessages payload.
+size_t EncodedSize(const PluRecord& record);
+size_t EncodedSize(const MessageRecord& message);
+
+// The most record bytes that one SetPlus or SetMessages request can carry:
+// the payload limit less the record count in front of the records.
+constexpr size_t kMaxRecordBytes = kMaxPayloadSize - 4;
+
+// Cuts a buffer of records into requests of consecutive records, each filled
+// as far as kMaxRecordBytes allows: the index one past the last record of
+// each request, in order. No records give one empty request. A record larger
+// than kMaxRecordBytes gets a request of its own (which the limit refuses).
+std::vector<size_t> RequestEnds(const std::vector<PluRecord>& records);
+std::vector<size_t> RequestEnds(const std::vector<MessageRecord>& messages);
+
 constexpr int kHotKeyCount = 224;
 using HotKeyTable = std::array<int32_t, kHotKeyCount>;  // index 0 = key 1
 
@@ -240,9 +255,12 @@ struct SettingChange {
 // unknown setting names or kinds).
 
 std::string EncodePlus(const std::vector<PluRecord>& records);
+// Only the records [begin, end) of `records`.
+std::string EncodePlus(const std::vector<PluRecord>& records, size_t begin, size_t end);
 bool DecodePlus(const std::string& payload, std::vector<PluRecord>* records, std::string* error);
 
 std::string EncodeMessages(const std::vector<MessageRecord>& messages);
+std::string EncodeMessages(const std::vector<MessageRecord>& messages, size_t begin, size_t end);
 bool DecodeMessages(const std::string& payload, std::vector<MessageRecord>* messages,
                     std::string* error);
 

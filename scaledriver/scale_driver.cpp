@@ -104,7 +104,9 @@ enum class Member {
   kPluDefault,  // Index: kPluFields
   kMessageNo,
   kMessageLine,  // Index: line 1..16
-  kSetting,      // Index: scale::SettingKeys()
+  kPluFits,
+  kMessageFits,
+  kSetting,  // Index: scale::SettingKeys()
   // Methods
   kGetScaleSerialNumber,
   kClearAllPLUAndMessages,
@@ -148,6 +150,8 @@ MemberTable BuildMemberTable() {
       {"SerialNumber", {Member::kSerialNumber}},
       {"ScaleVersion", {Member::kScaleVersion}},
       {"Message_CurrentNo", {Member::kMessageNo}},
+      {"PLU_RecordFits", {Member::kPluFits}},
+      {"Message_RecordFits", {Member::kMessageFits}},
       {"GetScaleSerialNumber", {Member::kGetScaleSerialNumber}},
       {"ClearAllPLUAndMessages", {Member::kClearAllPLUAndMessages}},
       {"InitBufferPLU", {Member::kInitBufferPLU}},
@@ -387,6 +391,10 @@ Variant ScaleDriver::ReadProperty(const ScaleDriverMember* m, const std::string&
       return Variant(CurrentMessage(name).No);
     case Member::kMessageLine:
       return Variant(CurrentMessage(name).Lines[m->Index - 1]);
+    case Member::kPluFits:
+      return Variant(scale::EncodedSize(CurrentPlu(name)) <= scale::kMaxRecordBytes);
+    case Member::kMessageFits:
+      return Variant(scale::EncodedSize(CurrentMessage(name)) <= scale::kMaxRecordBytes);
     case Member::kSetting: {
       const scale::SettingValue& v = b.settings[m->Index];
       if (scale::SettingKeys()[m->Index].Kind == scale::SettingKind::kText)
@@ -422,6 +430,8 @@ void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
     case Member::kSerialNumber:
     case Member::kScaleVersion:
     case Member::kPluDefault:
+    case Member::kPluFits:
+    case Member::kMessageFits:
       Raise("Property \"" + name + "\" is read-only");
     case Member::kPluField: {
       const PluField& f = kPluFields[m->Index];
@@ -545,11 +555,11 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
       break;
     case Member::kSetAllPLU:
       CheckArgCount(name, args, 0);
-      Exchange(Op::kSetPlus, scale::EncodePlus(b.plus), reply, &body);
+      SendRecords(Op::kSetPlus, b.plus);
       break;
     case Member::kUpdateAllMessages:
       CheckArgCount(name, args, 0);
-      Exchange(Op::kSetMessages, scale::EncodeMessages(b.messages), reply, &body);
+      SendRecords(Op::kSetMessages, b.messages);
       break;
     case Member::kInitBufferSettings:
       CheckArgCount(name, args, 0);
@@ -576,6 +586,46 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
       Raise("\"" + name + "\" is a property of the scale driver, not a method");
   }
   return Variant();
+}
+
+namespace {
+
+std::string RecordName(const PluRecord& r) {
+  return "PLU " + std::to_string(r.Number);
+}
+
+std::string RecordName(const MessageRecord& m) {
+  return "Message " + std::to_string(m.No);
+}
+
+std::string EncodeRecords(const std::vector<PluRecord>& plus, size_t begin, size_t end) {
+  return scale::EncodePlus(plus, begin, end);
+}
+
+std::string EncodeRecords(const std::vector<MessageRecord>& messages, size_t begin, size_t end) {
+  return scale::EncodeMessages(messages, begin, end);
+}
+
+}  // namespace
+
+template <typename Record>
+void ScaleDriver::SendRecords(Op op, const std::vector<Record>& records) {
+  for (const Record& r : records) {
+    const size_t size = scale::EncodedSize(r);
+    if (size > scale::kMaxRecordBytes) {
+      SetError(kErrRequestTooLarge,
+               RecordName(r) + " takes " + std::to_string(size) + " bytes, more than the " +
+                   std::to_string(scale::kMaxRecordBytes) + " of one request; nothing was sent");
+      return;
+    }
+  }
+  size_t begin = 0;
+  for (size_t end : scale::RequestEnds(records)) {
+    std::string body;
+    if (!Exchange(op, EncodeRecords(records, begin, end), options_.ReplyTimeoutMs, &body))
+      return;
+    begin = end;
+  }
 }
 
 void ScaleDriver::LoadSettings() {

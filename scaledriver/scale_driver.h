@@ -1,7 +1,7 @@
 // The network scale driver: the automation component that the service
 // creates as "TarvoDriver.TarvoOLEDriver". It keeps the buffers of the driver
-// interface and carries each send to the scale at IPAddress as one
-// request/response exchange of the scale protocol (docs/scale-protocol.md).
+// interface and carries each send to the scale at IPAddress as
+// request/response exchanges of the scale protocol (docs/scale-protocol.md).
 //
 // Members (names matched without regard to case):
 //
@@ -23,6 +23,12 @@
 //
 //   Read-only properties
 //     LastError (int), LastErrorMessage (text), SerialNumber, ScaleVersion
+//     PLU_RecordFits, Message_RecordFits (bool): whether the record most
+//         recently added by AddPLUToBuffer (AddMessageToBuffer), as it
+//         stands, fits one request to the scale on its own. A buffer holding
+//         a record that does not is refused whole by SetAllPLU
+//         (UpdateAllMessages), so a caller can check every record before it
+//         changes anything in the scale.
 //     PLU_<Field>_Def for every PLU field but ProductionDate:
 //         PLU_Name_Def "", PLU_Price_Def 0.0, PLU_Tare_Def 0.0,
 //         PLU_PackageWeight_Def 0.0, PLU_IcePercent_Def 0.0,
@@ -37,9 +43,12 @@
 //     GetScaleSerialNumber, ClearAllPLUAndMessages, SetAllPLU,
 //     UpdateAllMessages, InitBufferSettings, SetSettings, SetHotKeys,
 //     SetLabelFile(path), SetFontFile(path, number), SetLogoFile(path):
-//         one exchange with the scale each. They never raise for a scale
-//         problem: LastError is 0 on success (LastErrorMessage "OK") and one
-//         of the codes below otherwise, with a readable LastErrorMessage.
+//         one exchange with the scale each, except that SetAllPLU and
+//         UpdateAllMessages send a buffer too large for one request in
+//         several, in buffer order, ending at the first that fails. They
+//         never raise for a scale problem: LastError is 0 on success
+//         (LastErrorMessage "OK") and one of the codes below otherwise, with
+//         a readable LastErrorMessage.
 //
 // The connection to the scale at IPAddress stays open between exchanges and
 // is replaced when the address changes or the scale has closed it.
@@ -80,7 +89,7 @@ constexpr int32_t kErrConnectFailed = 1003;      // bad or empty address, unreac
 constexpr int32_t kErrReplyTimeout = 1004;       // no complete reply within the reply timeout
 constexpr int32_t kErrConnectionLost = 1005;     // the scale closed the connection early
 constexpr int32_t kErrProtocol = 1006;           // the reply is not a valid reply
-constexpr int32_t kErrRequestTooLarge = 1007;    // the request exceeds the frame limit
+constexpr int32_t kErrRequestTooLarge = 1007;    // a file or one record exceeds the frame limit
 constexpr int32_t kErrFileRead = 1008;           // the file to send cannot be read
 constexpr int32_t kErrSettingsNotLoaded = 1009;  // SetSettings before a good InitBufferSettings
 
@@ -118,6 +127,11 @@ class ScaleDriver : public AutomationObject {
   // LastError; returns true and the reply body on success.
   bool Exchange(scale::Op op, const std::string& payload, int replyTimeoutMs, std::string* body);
   void SetError(int32_t code, const std::string& message);
+  // Sends a PLU or message buffer in as many requests as the frame limit
+  // needs (scale::RequestEnds), stopping at the first that fails. Sends
+  // nothing when one record alone exceeds a request (kErrRequestTooLarge).
+  template <typename Record>
+  void SendRecords(scale::Op op, const std::vector<Record>& records);
   void LoadSettings();
   void SendSettings();
   void SendFile(const std::string& member, const std::vector<Variant>& args, scale::Op op);

@@ -279,12 +279,27 @@ std::string LogClientLine(const std::string& text, int32_t level, const DateTime
   return "{" + std::to_string(level) + "} [" + FormatDateTime("hh:nn:ss.zzz", now) + "] " + text;
 }
 
+std::string CutEventText(const std::string& text) {
+  if (text.size() <= kMaxEventTextBytes)
+    return text;
+  return text.substr(0, kMaxEventTextBytes) + " ... [" +
+         std::to_string(text.size() - kMaxEventTextBytes) + " bytes cut]";
+}
+
 void LogWrite(TSystemLog& log, LogClients* clients, const Clock& clock, const std::string& text,
               int32_t level) noexcept {
   try {
-    log.WriteEvent(text, level);
+    // A text of many megabytes (a whole import line) is cut once here, for
+    // the file and the clients alike; an ordinary one is passed on as is.
+    std::string cut;
+    const std::string* event = &text;
+    if (text.size() > kMaxEventTextBytes) {
+      cut = CutEventText(text);
+      event = &cut;
+    }
+    log.WriteEvent(*event, level);
     if (clients != nullptr)
-      clients->Broadcast(LogClientLine(text, level, clock.LocalNow()));
+      clients->Broadcast(LogClientLine(*event, level, clock.LocalNow()));
   } catch (const std::exception& e) {
     try {
       log.WriteEvent(std::string("LogWrite: ") + e.what(), 5);

@@ -9,6 +9,7 @@
 #define TARVO_LOG_LOGOPERATIONS_H_
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
@@ -184,10 +185,20 @@ class LogClients {
 // "{" level "} [hh:nn:ss.zzz] " text, no line end.
 std::string LogClientLine(const std::string& text, int32_t level, const DateTime& now);
 
+// The most bytes of an event's text that the log keeps. A longer text is
+// cut to its first kMaxEventTextBytes bytes followed by a marker that says
+// how much was cut: " ... [49995904 bytes cut]".
+inline constexpr size_t kMaxEventTextBytes = 4096;
+
+// `text` as the log keeps it: unchanged up to kMaxEventTextBytes, otherwise
+// cut with the marker.
+std::string CutEventText(const std::string& text);
+
 // The service's logging entry: writes the event to `log`, then queues the
 // client line for every queue of `clients` (when not null) whatever the
-// level and options. Never throws: a failure is written to `log` as
-// "LogWrite: " + message at level 5.
+// level and options. The text is cut by CutEventText first, so the file and
+// the clients get the same text. Never throws: a failure is written to
+// `log` as "LogWrite: " + message at level 5.
 void LogWrite(TSystemLog& log, LogClients* clients, const Clock& clock, const std::string& text,
               int32_t level) noexcept;
 

@@ -1,5 +1,6 @@
 #include "query/plu_transfer.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -22,6 +23,8 @@ const std::string kMessageCurrentNo = "Message_CurrentNo";
 const std::string kLastError = "LastError";
 const std::string kLastErrorMessage = "LastErrorMessage";
 const std::string kIPAddress = "IPAddress";
+const std::string kPLURecordFits = "PLU_RecordFits";
+const std::string kMessageRecordFits = "Message_RecordFits";
 
 const std::array<std::string, MMessage::kLineCount>& MessageLineNames() {
   static const std::array<std::string, MMessage::kLineCount> names = [] {
@@ -81,7 +84,81 @@ bool SendInBatches(const StepContext& context, size_t count, const std::string& 
   return true;
 }
 
+// AddMessageToBuffer, Message_CurrentNo and the 16 lines of MessageList
+// entry `index`; with `log`, each line is logged at level 0 as it is put.
+void PutMessage(const StepContext& context, size_t index, bool log) {
+  AutomationObject& driver = StepDriver(context);
+  const MMessage& message = (*context.MessageList)[index];
+  driver.Invoke(kAddMessageToBuffer);
+  driver.SetProperty(kMessageCurrentNo, static_cast<int32_t>(index + 1));
+  for (int k = 1; k <= MMessage::kLineCount; ++k) {
+    const std::string line(message.Line(k));
+    driver.SetProperty(MessageLineNames()[k - 1], AnsiToUtf8(line));
+    if (log)
+      context.AddLog("Prepare message" + std::to_string(k) + ": " + line, 0);
+  }
+}
+
+// Puts each of `count` records alone into the driver's buffer (`open`
+// empties it) and reads the driver's answer `fits`; logs every record that
+// the driver refuses as `name(i)`, and leaves the buffer empty. Returns the
+// number refused; 0 when the driver has no member `fits`.
+template <typename Put, typename Name>
+size_t CountRefused(const StepContext& context, size_t count, const std::string& open,
+                    const std::string& fits, Put put, Name name) {
+  AutomationObject& driver = StepDriver(context);
+  if (count == 0)
+    return 0;
+  int32_t id = 0;
+  try {
+    id = driver.GetIdOfName(fits);
+  } catch (const AutomationError&) {
+    return 0;  // a driver that cannot tell
+  }
+  size_t refused = 0;
+  for (size_t i = 0; i < count; ++i) {
+    driver.Invoke(open);
+    put(i);
+    const Variant answer = driver.GetPropertyById(id);
+    if (answer.type() == Variant::Type::kBool && !answer.AsBool()) {
+      ++refused;
+      AddScaleLog(context, name(i) + " is too large to send to the scale.", 5);
+    }
+  }
+  driver.Invoke(open);
+  return refused;
+}
+
 }  // namespace
+
+bool CheckPLUData(const StepContext& context) {
+  const std::vector<MPLUData>& plus = *context.PLUList;
+  size_t refused = CountRefused(
+      context, plus.size(), kInitBufferPLU, kPLURecordFits,
+      [&context](size_t i) { AddPLUToBufferFromList(context, i); },
+      [&plus](size_t i) { return "PLU " + std::to_string(plus[i].Number); });
+  refused += CountRefused(
+      context, context.MessageList->size(), kInitBufferMessages, kMessageRecordFits,
+      [&context](size_t i) { PutMessage(context, i, false); },
+      [&plus](size_t i) {
+        // Named with the first PLU that shows it, the one an operator looks for.
+        std::string name = "Message " + std::to_string(i + 1);
+        const auto it = std::find_if(plus.begin(), plus.end(), [i](const MPLUData& plu) {
+          return plu.Message == static_cast<int32_t>(i);
+        });
+        if (it != plus.end())
+          name += " of PLU " + std::to_string(it->Number);
+        return name;
+      });
+  if (refused == 0)
+    return true;
+  AddScaleLog(context,
+              "Data refused: " + std::to_string(refused) +
+                  " record(s) too large for the scale. Nothing was sent.",
+              5);
+  context.SetScaleState(kStateBadData);
+  return false;
+}
 
 void AddPLUToBufferFromList(const StepContext& context, size_t index) {
   AutomationObject& driver = StepDriver(context);
@@ -110,15 +187,7 @@ void AddPLUToBufferFromList(const StepContext& context, size_t index) {
 }
 
 void AddMessageFromList(const StepContext& context, size_t index) {
-  AutomationObject& driver = StepDriver(context);
-  const MMessage& message = (*context.MessageList)[index];
-  driver.Invoke(kAddMessageToBuffer);
-  driver.SetProperty(kMessageCurrentNo, static_cast<int32_t>(index + 1));
-  for (int k = 1; k <= MMessage::kLineCount; ++k) {
-    const std::string line(message.Line(k));
-    driver.SetProperty(MessageLineNames()[k - 1], AnsiToUtf8(line));
-    context.AddLog("Prepare message" + std::to_string(k) + ": " + line, 0);
-  }
+  PutMessage(context, index, true);
 }
 
 bool SendPLUData(const StepContext& context) {

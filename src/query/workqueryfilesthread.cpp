@@ -199,8 +199,10 @@ bool TWorkQueryFilesThread::LoadCommandData() {
     case kCmdUpdatePLU: {
       // "Loaded" is recorded only for data that loaded: a file without a
       // valid PLU keeps the state the load step gave it (4), so the journal
-      // and the status show why the command was set aside.
-      const bool loaded = LoadPLUFile(step, Settings->Snapshot());
+      // and the status show why the command was set aside. So does a file
+      // with a record too large for the scale: it is refused here, before
+      // the send clears anything, since no retry could deliver it.
+      const bool loaded = LoadPLUFile(step, Settings->Snapshot()) && CheckPLUData(step);
       if (loaded)
         SetScaleState(kStatePLULoaded);
       return loaded;

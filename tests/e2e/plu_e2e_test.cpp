@@ -483,5 +483,52 @@ TEST_F(PLUTransferTest, FileWithoutValidPLUGoesToBadAndSendsNothing) {
   EXPECT_TRUE(PLURows(kTwoScales[0]).empty());
 }
 
+// Lines far longer than a shop writes. Batches of 100 make requests of
+// several megabytes, which the driver splits, and the level 0 lines that show
+// the messages are cut in the log. A name that no request can hold sets its
+// file aside as bad before the scale is cleared, and it is not retried.
+TEST_F(PLUTransferTest, HugeRecordsAreSplitOrSetAsideBeforeTheScaleIsCleared) {
+  const std::string ip = "127.0.0.111";
+  ASSERT_NO_FATAL_FAILURE(Start({ip}, {}, kPlainFields));
+  const std::string name(50000, 'L');
+  const std::string line(50000, 'M');
+  std::string file;
+  for (int i = 1; i <= 300; ++i)
+    file += std::to_string(i) + "," + name + ",1.0" + (i <= 100 ? "," + line : "") + "\r\n";
+  service_.DropImportFile("long.txt", file);
+  ASSERT_TRUE(
+      WaitUntil([&] { return PLURows(ip).size() == 300 && MessageRows(ip).size() == 100; }, 60000));
+  ASSERT_TRUE(service_.WaitQueueEmpty());
+  const std::vector<std::string> plus = PLURows(ip);
+  const std::vector<std::string> messages = MessageRows(ip);
+  for (int i = 1; i <= 300; ++i) {
+    EXPECT_EQ(Head(plus[i - 1]), std::to_string(i) + "\t" + name) << i;
+    if (i <= 100) {
+      EXPECT_EQ(messages[i - 1], MessageRow(i, {line})) << i;
+    }
+  }
+  EXPECT_THAT(service_.Journal(), HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=0"));
+  // 100 message lines of 50,000 bytes would be 5 MB of log; cut, they are 0.4.
+  EXPECT_THAT(service_.Log(), HasSubstr("MMMM ... ["));
+  EXPECT_LT(service_.Log().size(), 1000000u);
+
+  service_.DropImportFile("huge.txt", "3,Tea,2\r\n4," + std::string(4200000, 'H') + ",5\r\n");
+  ASSERT_TRUE(WaitUntil([&] { return service_.BadDataFiles() > 0; }, 30000));
+  ASSERT_TRUE(service_.WaitQueueEmpty());
+  const std::string log = service_.Log();
+  EXPECT_THAT(log, HasSubstr("<127.0.0.111> PLU 4 is too large to send to the scale."));
+  EXPECT_THAT(log, HasSubstr("<127.0.0.111> Data refused: 1 record(s) too large for the scale. "
+                             "Nothing was sent."));
+  EXPECT_THAT(log, HasSubstr("<127.0.0.111> Error load file. No or bad data in input file."));
+  EXPECT_THAT(log, Not(HasSubstr("Retry timer started.")));
+  const std::string clear = "<127.0.0.111> Clear data in scale.";
+  const size_t first = log.find(clear);  // of long.txt only
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(log.find(clear, first + 1), std::string::npos);
+  EXPECT_THAT(service_.Journal(),
+              HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=4 File=huge.txt"));
+  EXPECT_EQ(PLURows(ip).size(), 300u);
+}
+
 }  // namespace
 }  // namespace tarvo::testing

@@ -205,6 +205,44 @@ TEST_F(ScaleDriverTest, BatchesAddUpByNumberAndAClearEmptiesBothTables) {
   EXPECT_EQ(State("messages.tsv"), std::string(emu::kMessagesHeader) + "\n");
 }
 
+TEST_F(ScaleDriverTest, ABufferBeyondOneFrameGoesInSeveralRequestsAndAnOversizeRecordInNone) {
+  StartEmulator();
+  auto d = Driver();
+  const size_t room = scale::kMaxRecordBytes - scale::EncodedSize(scale::PluRecord{});
+  const size_t half = scale::kMaxRecordBytes / 2 - (scale::kMaxRecordBytes - room);
+  // The name lengths of one buffer and the SetPlus requests it takes; 0: refused.
+  const struct {
+    std::vector<size_t> names;
+    size_t requests;
+  } cases[] = {
+      {std::vector<size_t>(100, 50000), 2},  // 5 MB
+      {{half, half, half}, 2},               // two records fill a request exactly
+      {{half, half + 1}, 2},
+      {{room}, 1},
+      {{10, room + 1}, 0},
+  };
+  size_t sent = 0;
+  for (const auto& c : cases) {
+    d->Invoke("ClearAllPLUAndMessages");
+    d->Invoke("InitBufferPLU");
+    for (size_t i = 0; i < c.names.size(); ++i)
+      AddPlu(*d, static_cast<int32_t>(i + 1), std::string(c.names[i], 'N'), 1.0);
+    EXPECT_EQ(d->GetProperty("PLU_RecordFits").AsBool(), c.requests > 0);
+    d->Invoke("SetAllPLU");
+    EXPECT_EQ(LastError(*d), c.requests > 0 ? 0 : kErrRequestTooLarge) << LastErrorMessage(*d);
+    const std::string log = State("operations.log");
+    size_t setPlus = 0;
+    for (size_t at = log.find("\tSetPlus\t0"); at != std::string::npos;
+         at = log.find("\tSetPlus\t0", at + 1)) {
+      ++setPlus;
+    }
+    EXPECT_EQ(setPlus - sent, c.requests) << c.names.size() << " records";
+    sent = setPlus;
+    EXPECT_EQ(Rows("plus.tsv").size(), c.requests > 0 ? c.names.size() : 0);
+  }
+  EXPECT_NE(LastErrorMessage(*d).find("PLU 2 takes"), std::string::npos) << LastErrorMessage(*d);
+}
+
 TEST_F(ScaleDriverTest, SettingsReadBackAsTheScaleHoldsThemAndAreSentWhole) {
   StartEmulator();
   auto d = Driver();
@@ -510,6 +548,8 @@ TEST_F(ScaleDriverTest, MisuseRaisesAnErrorNamingTheMember) {
       {[](AutomationObject& o) { o.Invoke("SendEverything"); }, "SendEverything"},
       {[](AutomationObject& o) { o.SetProperty("LastError", 0); }, "LastError"},
       {[](AutomationObject& o) { o.SetProperty("PLU_Price_Def", 1.0); }, "PLU_Price_Def"},
+      {[](AutomationObject& o) { o.SetProperty("PLU_RecordFits", true); }, "PLU_RecordFits"},
+      {[](AutomationObject& o) { o.GetProperty("Message_RecordFits"); }, "Message_RecordFits"},
       {[](AutomationObject& o) { o.SetProperty("PLU_Number", 1); }, "PLU_Number"},
       {[](AutomationObject& o) { o.SetProperty("Message_Line1", ""); }, "Message_Line1"},
       {[](AutomationObject& o) { o.GetProperty("Message_Line17"); }, "Message_Line17"},

@@ -317,6 +317,28 @@ TEST_F(SystemLogTest, ClientsReceiveEveryLevelInTheShortForm) {
   EXPECT_NE(std::string::npos, dir_.Read("c.log").find("no clients"));
 }
 
+TEST_F(SystemLogTest, LongTextsAreCutWithAMarkerInTheFileAndForClientsAlike) {
+  auto log = MakeLog({}, 0);
+  log->SetFileName(dir_.File("cut.log"));
+  LogClients clients;
+  auto queue = std::make_shared<LogQueue>();
+  clients.Add(queue);
+  const std::string head(kMaxEventTextBytes, 'a');
+  // {text, what is kept}; the tail goes with any line break in it.
+  const std::pair<std::string, std::string> cases[] = {
+      {head, head},
+      {head + "b", head + " ... [1 bytes cut]"},
+      {head + std::string(5000000, 'c') + "\r\nend", head + " ... [5000005 bytes cut]"},
+  };
+  std::string file;
+  for (const auto& [text, kept] : cases) {
+    LogWrite(*log, &clients, clock_, text, 0);
+    file += "{0} " + kept + "\r\n";
+    EXPECT_EQ(std::vector<std::string>{"{0} [14:03:07.215] " + kept}, queue->TakeAll());
+  }
+  EXPECT_EQ(file, dir_.Read("cut.log"));
+}
+
 TEST_F(SystemLogTest, ConcurrentWritersLoseNoLine) {
   auto log = MakeLog({slNumber, slTime});
   log->SetFileName(dir_.File("mt.log"));

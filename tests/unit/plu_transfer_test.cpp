@@ -13,6 +13,7 @@
 #include "common/structdefines.h"
 #include "common/textnames.h"
 #include "query/plu_parser.h"
+#include "scaledriver/scale_driver.h"
 #include "support/worker_harness.h"
 
 namespace tarvo {
@@ -335,6 +336,29 @@ TEST_F(SendPLUDataTest, MissingDriverFails) {
   EXPECT_FALSE(SendPLUData(context));
   EXPECT_TRUE(Lines().empty());
   EXPECT_TRUE(states.empty());
+}
+
+// --- The check before the send ------------------------------------------------
+
+TEST_F(SendPLUDataTest, CheckNamesEveryRecordTheDriverCannotSend) {
+  ScaleDriver network;  // buffer work only: the check sends nothing
+  network.SetProperty("IPAddress", std::string("10.0.0.5"));
+  context.Driver = &network;
+  AddPLUs(250);
+  AddMessages(3);
+  EXPECT_TRUE(CheckPLUData(context));
+  EXPECT_TRUE(states.empty());
+
+  // Cyrillic ANSI letters take two bytes each: this name fits only as ANSI.
+  plus[119].Name = std::string(scale::kMaxRecordBytes / 2, '\xCC');
+  plus[4].Message = 1;
+  messages[1].SetLine(16, std::string(scale::kMaxRecordBytes, 'm'));
+  EXPECT_FALSE(CheckPLUData(context));
+  EXPECT_EQ(Texts(5), (Strings{"<10.0.0.5> PLU 120 is too large to send to the scale.",
+                               "<10.0.0.5> Message 2 of PLU 5 is too large to send to the scale.",
+                               "<10.0.0.5> Data refused: 2 record(s) too large for the scale. "
+                               "Nothing was sent."}));
+  EXPECT_EQ(states, std::vector<int32_t>{kStateBadData});
 }
 
 // --- Through the worker --------------------------------------------------------

@@ -1,7 +1,6 @@
 #include "query/file_transfers.h"
 
 #include <exception>
-#include <stdexcept>
 #include <string>
 
 #include "common/miscutil.h"
@@ -19,15 +18,15 @@ constexpr uint64_t kMaxLabelBytes = 200000;
 constexpr int32_t kHotKeyCount = 224;
 constexpr int32_t kMaxHotKeysVersion = 1;
 
-// The outcome of a step that failed by an exception: the state, then the
-// message alone. Recording the state may fail as well (a broken driver);
-// the step still ends with false.
-bool FailedByException(TWorkQueryFilesThread& thread, int32_t state, std::exception_ptr error) {
+// The outcome of a failed step: the state, then the message alone.
+// Recording the state may fail as well (a broken driver); the step still
+// ends with false.
+bool Failed(TWorkQueryFilesThread& thread, int32_t state, const std::string& message) {
   try {
     thread.SetScaleState(state);
-  } catch (...) {
+  } catch (const std::exception&) {
   }
-  thread.AddLog(ExceptionText(error), 5);
+  thread.AddLog(message, 5);
   return false;
 }
 
@@ -67,8 +66,8 @@ bool FindValue(const std::vector<std::string>& lines, const std::string& key, st
   return false;
 }
 
-std::string CannotOpen(const std::string& path) {
-  return "Cannot open file \"" + path + "\". " + LastSystemErrorMessage();
+std::string CannotOpen(const std::string& path, const std::string& reason) {
+  return "Cannot open file \"" + path + "\". " + reason;
 }
 
 }  // namespace
@@ -79,16 +78,17 @@ bool LoadLabelFile(TWorkQueryFilesThread& thread) {
     thread.FileData.clear();
     // A file far too big is refused without reading it into memory.
     const bool tooBig = FileExists(path) && GetFileSize64(path) > kMaxLabelBytes;
-    if (!tooBig && !ReadFileToString(path, &thread.FileData))
-      throw std::runtime_error(CannotOpen(path));
+    std::string error;
+    if (!tooBig && !ReadFileToString(path, &thread.FileData, &error))
+      return Failed(thread, kStateUnreadable, CannotOpen(path, error));
     if (tooBig || thread.FileData.empty() || thread.FileData.size() > kMaxLabelBytes) {
       thread.AddLog("Wrong size bin file.", 5);
       thread.SetScaleState(kStateBadData);
       return false;
     }
     return Loaded(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateUnreadable, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateUnreadable, e.what());
   }
 }
 
@@ -96,16 +96,17 @@ bool SendLabelFile(TWorkQueryFilesThread& thread) {
   try {
     thread.Driver->Invoke("SetLabelFile", {AnsiToUtf8(thread.DataFileName)});
     return CheckSent(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateSendFailed, e.what());
   }
 }
 
 bool LoadHotKeysFile(TWorkQueryFilesThread& thread) {
   try {
     IniFile file;
-    if (!file.LoadFromFile(thread.DataFileName))
-      throw std::runtime_error(CannotOpen(thread.DataFileName));
+    std::string error;
+    if (!file.LoadFromFile(thread.DataFileName, &error))
+      return Failed(thread, kStateUnreadable, CannotOpen(thread.DataFileName, error));
     thread.ValueList = file.ReadSectionLines("HotKeys");
     std::string text;
     int32_t version = 0;
@@ -116,8 +117,8 @@ bool LoadHotKeysFile(TWorkQueryFilesThread& thread) {
       return false;
     }
     return Loaded(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateUnreadable, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateUnreadable, e.what());
   }
 }
 
@@ -136,8 +137,8 @@ bool SendHotKeys(TWorkQueryFilesThread& thread) {
     }
     driver.Invoke("SetHotKeys", {});
     return CheckSent(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateSendFailed, e.what());
   }
 }
 
@@ -151,8 +152,8 @@ bool SendFontFile(TWorkQueryFilesThread& thread) {
   try {
     thread.Driver->Invoke("SetFontFile", {AnsiToUtf8(thread.DataFileName), thread.FontNumber});
     return CheckSent(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateSendFailed, e.what());
   }
 }
 
@@ -164,8 +165,8 @@ bool SendLogoFile(TWorkQueryFilesThread& thread) {
   try {
     thread.Driver->Invoke("SetLogoFile", {AnsiToUtf8(thread.DataFileName)});
     return CheckSent(thread);
-  } catch (...) {
-    return FailedByException(thread, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(thread, kStateSendFailed, e.what());
   }
 }
 

@@ -1,6 +1,7 @@
 #include "query/plu_transfer.h"
 
 #include <array>
+#include <exception>
 #include <string>
 
 #include "common/miscutil.h"
@@ -146,7 +147,7 @@ bool SendPLUData(PLUStepContext& context) {
     }
     context.SetScaleState(kStateSuccess);
     return true;
-  } catch (...) {
+  } catch (const std::exception&) {
     // The worker reports the failed send and retries it.
     return false;
   }

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -175,14 +174,20 @@ std::string UserBarCodeText(std::vector<std::string>& values) {
   return BytesToHex(bytes);
 }
 
+// The end of a load whose file cannot be read: state 3, then the message.
+bool Unreadable(TWorkQueryFilesThread& thread, const std::string& message) {
+  thread.SetScaleState(kStateUnreadable);
+  thread.AddLog(message, 5);
+  return false;
+}
+
 }  // namespace
 
 bool LoadScaleSettingsFile(TWorkQueryFilesThread& thread) {
   try {
     IniFile ini;
-    if (!ini.LoadFromFile(thread.DataFileName)) {
-      throw std::runtime_error("Cannot open file \"" + thread.DataFileName + "\".");
-    }
+    if (!ini.LoadFromFile(thread.DataFileName))
+      return Unreadable(thread, "Cannot open file \"" + thread.DataFileName + "\".");
     thread.ValueList = ini.ReadSectionLines(kSettingsSection);
 
     const std::string* version = FindValueLine(thread.ValueList, kVersionKey);
@@ -197,13 +202,7 @@ bool LoadScaleSettingsFile(TWorkQueryFilesThread& thread) {
     thread.SetScaleState(kStateSuccess);
     return true;
   } catch (const std::exception& e) {
-    thread.SetScaleState(kStateUnreadable);
-    thread.AddLog(e.what(), 5);
-    return false;
-  } catch (...) {
-    thread.SetScaleState(kStateUnreadable);
-    thread.AddLog("Unknown exception.", 5);
-    return false;
+    return Unreadable(thread, e.what());
   }
 }
 
@@ -233,10 +232,6 @@ bool SendScaleSettings(TWorkQueryFilesThread& thread) {
   } catch (const std::exception& e) {
     thread.SetScaleState(kStateSendFailed);
     thread.AddLog(e.what(), 5);
-    return false;
-  } catch (...) {
-    thread.SetScaleState(kStateSendFailed);
-    thread.AddLog("Unknown exception.", 5);
     return false;
   }
 }

@@ -136,7 +136,7 @@ void BM_Raw(benchmark::State& state) {
   const std::string request =
       scale::BuildFrame(static_cast<uint8_t>(scale::Op::kSetPlus), scale::EncodePlus(plus));
   std::string error;
-  auto c = TcpConnect(kScale, bench->Port(), 3000, &error);
+  auto c = TcpConnect(kScale, bench->Port(), 3000, nullptr, &error);
   if (c == nullptr) {
     state.SkipWithError(error.c_str());
     return;

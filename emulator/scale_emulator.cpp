@@ -163,8 +163,9 @@ bool ScaleEmulator::Start(std::string* error) {
                                      options_.Serial.empty() ? "EMU-" + address : options_.Serial);
     if (!s->mirror.Load(&s->memory, error))
       break;
-    if (!s->mirror.WriteAll(s->memory)) {
-      *error = "cannot write the state folder " + folder + ": " + LastSystemErrorMessage();
+    std::string reason;
+    if (!s->mirror.WriteAll(s->memory, &reason)) {
+      *error = "cannot write the state folder " + folder + ": " + reason;
       break;
     }
     s->server = std::make_unique<TcpServer>(address, port_, kMaxConnectionsPerScale);
@@ -237,11 +238,11 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
     ScaleMemory& m = s.memory;
     const ScaleMirror& mirror = s.mirror;
     const Reply stored;
-    auto notStored = [] {
-      return Error(scale::kResultStorageError,
-                   "cannot store the data: " + LastSystemErrorMessage());
+    auto notStored = [](const std::string& reason) {
+      return Error(scale::kResultStorageError, "cannot store the data: " + reason);
     };
     std::string error;
+    std::string reason;  // why the scale's memory could not be stored
     switch (static_cast<Op>(type)) {
       case Op::kGetInfo:
         if (!payload.empty())
@@ -253,8 +254,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           break;
         ScaleMemory next;
         next.Settings = m.Settings;
-        if (!mirror.WritePlus(next) || !mirror.WriteMessages(next))
-          return notStored();
+        if (!mirror.WritePlus(next, &reason) || !mirror.WriteMessages(next, &reason))
+          return notStored(reason);
         m.Plus.clear();
         m.Messages.clear();
         return stored;
@@ -272,8 +273,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
             return Error(scale::kResultInvalidData, refused);
           next.Plus[r.Number] = r;
         }
-        if (!mirror.WritePlus(next))
-          return notStored();
+        if (!mirror.WritePlus(next, &reason))
+          return notStored(reason);
         m.Plus.swap(next.Plus);
         return stored;
       }
@@ -291,8 +292,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           }
           next.Messages[message.No] = message;
         }
-        if (!mirror.WriteMessages(next))
-          return notStored();
+        if (!mirror.WriteMessages(next, &reason))
+          return notStored(reason);
         m.Messages.swap(next.Messages);
         return stored;
       }
@@ -325,8 +326,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           }
           next.Settings[c.Key] = c.Value;
         }
-        if (!mirror.WriteSettings(next))
-          return notStored();
+        if (!mirror.WriteSettings(next, &reason))
+          return notStored(reason);
         m.Settings.swap(next.Settings);
         return stored;
       }
@@ -336,8 +337,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
         next.HotKeys.emplace();
         if (!scale::DecodeHotKeys(payload, &*next.HotKeys, &error))
           break;
-        if (!mirror.WriteHotKeys(next))
-          return notStored();
+        if (!mirror.WriteHotKeys(next, &reason))
+          return notStored(reason);
         m.HotKeys = next.HotKeys;
         return stored;
       }
@@ -348,8 +349,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
         if (!scale::DecodeFile(payload, &bytes, &error))
           break;
         bool label = static_cast<Op>(type) == Op::kSetLabel;
-        if (!(label ? mirror.WriteLabel(bytes) : mirror.WriteLogo(bytes)))
-          return notStored();
+        if (!(label ? mirror.WriteLabel(bytes, &reason) : mirror.WriteLogo(bytes, &reason)))
+          return notStored(reason);
         (label ? m.Label : m.Logo) = std::move(bytes);
         return stored;
       }
@@ -361,8 +362,8 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           break;
         if (number < 0)
           return Error(scale::kResultInvalidData, "font number below 0");
-        if (!mirror.WriteFont(number, bytes))
-          return notStored();
+        if (!mirror.WriteFont(number, bytes, &reason))
+          return notStored(reason);
         m.Fonts[number] = std::move(bytes);
         return stored;
       }

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <stdexcept>
 #include <vector>
 
 #include "platform/clock.h"
@@ -74,16 +73,15 @@ bool ParseDate(const std::string& text, double* days) {
       !ParseInt(text.substr(5, 2), &m) || !ParseInt(text.substr(8, 2), &d)) {
     return false;
   }
-  try {
-    DateTimeParts parts;
-    parts.year = y;
-    parts.month = m;
-    parts.day = d;
-    *days = DateTime::FromParts(parts).Days();
-    return true;
-  } catch (const std::exception&) {
+  DateTimeParts parts;
+  parts.year = y;
+  parts.month = m;
+  parts.day = d;
+  DateTime date;
+  if (!DateTime::TryFromParts(parts, &date))
     return false;
-  }
+  *days = date.Days();
+  return true;
 }
 
 bool LineError(std::string* error, const char* file, size_t line, const std::string& what) {
@@ -400,41 +398,43 @@ bool ScaleMirror::Load(ScaleMemory* memory, std::string* error) const {
   return true;
 }
 
-bool ScaleMirror::WriteAll(const ScaleMemory& memory) const {
-  if (!ForceDirectories(folder_))
+bool ScaleMirror::WriteAll(const ScaleMemory& memory, std::string* error) const {
+  if (!ForceDirectories(folder_, error))
     return false;
-  bool ok = WritePlus(memory) && WriteMessages(memory) && WriteSettings(memory);
+  bool ok =
+      WritePlus(memory, error) && WriteMessages(memory, error) && WriteSettings(memory, error);
   if (ok && memory.HotKeys)
-    ok = WriteHotKeys(memory);
+    ok = WriteHotKeys(memory, error);
   return ok;
 }
 
-bool ScaleMirror::WritePlus(const ScaleMemory& memory) const {
-  return WriteFileAtomic(File("plus.tsv"), FormatPlus(memory.Plus));
+bool ScaleMirror::WritePlus(const ScaleMemory& memory, std::string* error) const {
+  return WriteFileAtomic(File("plus.tsv"), FormatPlus(memory.Plus), error);
 }
 
-bool ScaleMirror::WriteMessages(const ScaleMemory& memory) const {
-  return WriteFileAtomic(File("messages.tsv"), FormatMessages(memory.Messages));
+bool ScaleMirror::WriteMessages(const ScaleMemory& memory, std::string* error) const {
+  return WriteFileAtomic(File("messages.tsv"), FormatMessages(memory.Messages), error);
 }
 
-bool ScaleMirror::WriteSettings(const ScaleMemory& memory) const {
-  return WriteFileAtomic(File("settings.ini"), FormatSettings(memory.Settings));
+bool ScaleMirror::WriteSettings(const ScaleMemory& memory, std::string* error) const {
+  return WriteFileAtomic(File("settings.ini"), FormatSettings(memory.Settings), error);
 }
 
-bool ScaleMirror::WriteHotKeys(const ScaleMemory& memory) const {
-  return memory.HotKeys && WriteFileAtomic(File("hotkeys.tsv"), FormatHotKeys(*memory.HotKeys));
+bool ScaleMirror::WriteHotKeys(const ScaleMemory& memory, std::string* error) const {
+  return memory.HotKeys &&
+         WriteFileAtomic(File("hotkeys.tsv"), FormatHotKeys(*memory.HotKeys), error);
 }
 
-bool ScaleMirror::WriteLabel(const std::string& bytes) const {
-  return WriteFileAtomic(File("label.scr"), bytes);
+bool ScaleMirror::WriteLabel(const std::string& bytes, std::string* error) const {
+  return WriteFileAtomic(File("label.scr"), bytes, error);
 }
 
-bool ScaleMirror::WriteFont(int32_t number, const std::string& bytes) const {
-  return WriteFileAtomic(File("font" + std::to_string(number) + ".fnt"), bytes);
+bool ScaleMirror::WriteFont(int32_t number, const std::string& bytes, std::string* error) const {
+  return WriteFileAtomic(File("font" + std::to_string(number) + ".fnt"), bytes, error);
 }
 
-bool ScaleMirror::WriteLogo(const std::string& bytes) const {
-  return WriteFileAtomic(File("logo.bmp"), bytes);
+bool ScaleMirror::WriteLogo(const std::string& bytes, std::string* error) const {
+  return WriteFileAtomic(File("logo.bmp"), bytes, error);
 }
 
 void ScaleMirror::LogOperation(const std::string& operation, int32_t code) const {

@@ -71,17 +71,19 @@ class ScaleMirror {
   bool Load(ScaleMemory* memory, std::string* error) const;
 
   // Creates the folder and writes plus.tsv, messages.tsv, settings.ini and,
-  // when held, hotkeys.tsv.
-  bool WriteAll(const ScaleMemory& memory) const;
+  // when held, hotkeys.tsv; fails as the writes below do, at the first
+  // failure.
+  bool WriteAll(const ScaleMemory& memory, std::string* error = nullptr) const;
 
-  // Each writes one file atomically; false when it cannot be written.
-  bool WritePlus(const ScaleMemory& memory) const;
-  bool WriteMessages(const ScaleMemory& memory) const;
-  bool WriteSettings(const ScaleMemory& memory) const;
-  bool WriteHotKeys(const ScaleMemory& memory) const;
-  bool WriteLabel(const std::string& bytes) const;
-  bool WriteFont(int32_t number, const std::string& bytes) const;
-  bool WriteLogo(const std::string& bytes) const;
+  // Each writes one file atomically; false, with `error` (when given) set to
+  // the system's reason, when it cannot be written.
+  bool WritePlus(const ScaleMemory& memory, std::string* error = nullptr) const;
+  bool WriteMessages(const ScaleMemory& memory, std::string* error = nullptr) const;
+  bool WriteSettings(const ScaleMemory& memory, std::string* error = nullptr) const;
+  bool WriteHotKeys(const ScaleMemory& memory, std::string* error = nullptr) const;
+  bool WriteLabel(const std::string& bytes, std::string* error = nullptr) const;
+  bool WriteFont(int32_t number, const std::string& bytes, std::string* error = nullptr) const;
+  bool WriteLogo(const std::string& bytes, std::string* error = nullptr) const;
 
   // Appends "local time<TAB>operation<TAB>code" to operations.log.
   void LogOperation(const std::string& operation, int32_t code) const;

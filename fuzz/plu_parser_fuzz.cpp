@@ -96,8 +96,11 @@ MSettingsValues SettingsFrom(std::string_view* data) {
 
 // One file per fuzzing process, rewritten for every input.
 const std::string& TempFileName() {
-  static const std::string path =
-      CreateUniqueTempFile(std::filesystem::temp_directory_path().string(), "plu");
+  static const std::string path = [] {
+    std::string created;
+    CreateUniqueTempFile(std::filesystem::temp_directory_path().string(), "plu", &created);
+    return created;
+  }();
   return path;
 }
 

@@ -688,8 +688,9 @@ void ScaleDriver::SendFile(const std::string& member, const std::vector<Variant>
       Raise(member + ": the font number must not be negative");
   }
   std::string bytes;
-  if (!ReadFileToString(Utf8ToAnsi(path), &bytes)) {
-    SetError(kErrFileRead, "Cannot read file " + path + ": " + LastSystemErrorMessage());
+  std::string error;
+  if (!ReadFileToString(Utf8ToAnsi(path), &bytes, &error)) {
+    SetError(kErrFileRead, "Cannot read file " + path + ": " + error);
     return;
   }
   std::string payload =
@@ -727,7 +728,7 @@ bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs
       b_->connection.reset();
       std::string error;
       ConnectFailure failure = ConnectFailure::kNone;
-      b_->connection = TcpConnect(ip, options_.Port, options_.ConnectTimeoutMs, &error, &failure);
+      b_->connection = TcpConnect(ip, options_.Port, options_.ConnectTimeoutMs, &failure, &error);
       if (b_->connection == nullptr) {
         int32_t code = failure == ConnectFailure::kRefused    ? kErrConnectRefused
                        : failure == ConnectFailure::kTimedOut ? kErrConnectTimeout

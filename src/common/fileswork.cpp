@@ -37,9 +37,7 @@ const std::string& FontFileName(int index) {
   return kFontFileNames[index];
 }
 
-std::string GetUniqueFileName(const std::string& folder) {
-  if (folder.empty())
-    return std::string();
+std::string GetUniqueFileName(const std::string& folder, std::string* error) {
   // The callers replace the extension (a queued command is base.dat,
   // base.cmd and base.lck), so a name is only free when no entry of the
   // folder shares its base name. A temporary file whose base is taken stays
@@ -47,8 +45,8 @@ std::string GetUniqueFileName(const std::string& folder) {
   std::vector<std::string> base_taken;
   std::string result;
   for (int attempt = 0; attempt < kMaxUniqueNameAttempts; ++attempt) {
-    const std::string path = CreateUniqueTempFile(folder, "svc");
-    if (path.empty())
+    std::string path;
+    if (!CreateUniqueTempFile(folder, "svc", &path, error))
       break;
     const std::string name = ExtractFileName(path);
     const std::string base = ExtractFileName(ChangeFileExt(path, ""));
@@ -63,6 +61,8 @@ std::string GetUniqueFileName(const std::string& folder) {
     }
     base_taken.push_back(path);
   }
+  if (base_taken.size() == static_cast<size_t>(kMaxUniqueNameAttempts) && error != nullptr)
+    *error = "every name tried shares its base name with another entry";
   if (!result.empty())
     DeleteFile(result);
   for (const std::string& path : base_taken)

@@ -23,8 +23,9 @@ const std::string& FontFileName(int index);
 // ".TMP". At the moment of the call no entry of the folder has that base
 // name with any extension, so the caller may replace the extension (".dat",
 // ".cmd", ".lck") without meeting an existing file. Nothing reserves the name
-// afterwards. "" on failure and for an empty `folder`.
-std::string GetUniqueFileName(const std::string& folder);
+// afterwards. "" on failure and for an empty `folder`, with `error` (when
+// given) set to the reason.
+std::string GetUniqueFileName(const std::string& folder, std::string* error = nullptr);
 
 // Copies `source` to `target`, replacing an existing target. True on success.
 bool CopyFileOverwrite(const std::string& source, const std::string& target);

@@ -41,6 +41,7 @@ std::string ExceptionText(std::exception_ptr error) {
   } catch (const std::exception& e) {
     return e.what();
   } catch (...) {
+    // Names what a handler that must survive anything caught.
     return "Unknown exception.";
   }
 }
@@ -89,14 +90,16 @@ std::string JournalFileName(int32_t extraFormat, const DateTime& now,
 
 TScaleWorkThread::TScaleWorkThread(const ScaleWorkContext& context)
     : Settings(context.Settings), context_(context) {
-  try {
-    if (context_.Registry == nullptr)
-      throw AutomationError("Invalid class string");
-    Driver = context_.Registry->CreateOleObject(kScaleDriverProgId);
-    Driver->SetProperty("Driver_EnableShowProgress", false);
-    Driver->SetProperty("ClearAccountAfterUpload", true);
-  } catch (...) {
-    driver_error_ = ExceptionText(std::current_exception());
+  if (context_.Registry == nullptr) {
+    driver_error_ = "Invalid class string";
+  } else {
+    try {
+      Driver = context_.Registry->CreateOleObject(kScaleDriverProgId);
+      Driver->SetProperty("Driver_EnableShowProgress", false);
+      Driver->SetProperty("ClearAccountAfterUpload", true);
+    } catch (const std::exception& e) {
+      driver_error_ = e.what();
+    }
   }
   if (Driver == nullptr)
     Driver = std::make_unique<UnusableDriver>(driver_error_);
@@ -128,6 +131,7 @@ void TScaleWorkThread::Start() {
     try {
       Execute();
     } catch (...) {
+      // The thread must survive anything, so that Finished is set.
       AddLog(ExceptionText(std::current_exception()), 5);
     }
     Finished = true;
@@ -163,7 +167,8 @@ void TScaleWorkThread::AddLog(const std::string& text, int level) {
       DoLog();
     }
   } catch (...) {
-    // A failing log handler must not disturb the worker; the line is lost.
+    // The worker must survive anything, its log handler's failures included;
+    // the line is lost.
   }
 }
 
@@ -225,8 +230,9 @@ void TScaleWorkThread::WriteJournal() {
     // this one.
     auto append = [&] {
       ForceDirectories(ExtractFileDir(file));
-      if (!AppendToFile(file, line))
-        error = "Cannot write file \"" + file + "\". " + LastSystemErrorMessage();
+      std::string reason;
+      if (!AppendToFile(file, line, &reason))
+        error = "Cannot write file \"" + file + "\". " + reason;
     };
     bool written = false;
     if (context_.MainQueue != nullptr)
@@ -235,8 +241,8 @@ void TScaleWorkThread::WriteJournal() {
       append();  // no main thread to hand it to (any more)
     if (!error.empty())
       AddLog(error, 5);
-  } catch (...) {
-    AddLog(ExceptionText(std::current_exception()), 5);
+  } catch (const std::exception& e) {
+    AddLog(e.what(), 5);
   }
 }
 

@@ -304,11 +304,15 @@ void LogWrite(TSystemLog& log, LogClients* clients, const Clock& clock, const st
     try {
       log.WriteEvent(std::string("LogWrite: ") + e.what(), 5);
     } catch (...) {
+      // Every thread logs through here, its last-resort handlers too:
+      // nothing may escape.
     }
   } catch (...) {
+    // Every thread logs through here: nothing may escape.
     try {
       log.WriteEvent("LogWrite: unknown error", 5);
     } catch (...) {
+      // Nothing may escape (see above).
     }
   }
 }

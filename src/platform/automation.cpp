@@ -181,9 +181,9 @@ void AutomationRegistry::MapProgId(const std::string& progId, const std::string&
   progIds_[AnsiUpperCase(progId)] = builtinName;
 }
 
-bool AutomationRegistry::LoadTableFile(const std::string& path) {
+bool AutomationRegistry::LoadTableFile(const std::string& path, std::string* error) {
   std::string bytes;
-  if (!ReadFileToString(path, &bytes))
+  if (!ReadFileToString(path, &bytes, error))
     return false;
   const std::string text = DecodeTextFileToAnsi(bytes);
 
@@ -220,11 +220,11 @@ bool AutomationRegistry::LoadTableFile(const std::string& path) {
   return true;
 }
 
-bool AutomationRegistry::LoadTableFromEnvironment() {
+bool AutomationRegistry::LoadTableFromEnvironment(std::string* error) {
   const char* path = std::getenv("TARVO_AUTOMATION_REGISTRY");
   if (path == nullptr || *path == '\0')
     return true;
-  return LoadTableFile(Utf8ToAnsi(path));
+  return LoadTableFile(Utf8ToAnsi(path), error);
 }
 
 std::unique_ptr<AutomationObject> AutomationRegistry::CreateOleObject(

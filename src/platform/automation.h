@@ -1,5 +1,10 @@
 // The automation layer: late-bound objects addressed by member name, created
 // by ProgID. It stands in for COM automation (IDispatch) on this platform.
+//
+// Unlike the rest of the platform layer, a failed call here raises
+// AutomationError instead of returning false: a failing late-bound call
+// reaches the caller's exception handler, as a failing driver call does in
+// the service. The ProgID table loads report failure by their result.
 #ifndef TARVO_PLATFORM_AUTOMATION_H_
 #define TARVO_PLATFORM_AUTOMATION_H_
 
@@ -113,13 +118,14 @@ class AutomationRegistry {
   void MapProgId(const std::string& progId, const std::string& builtinName);
 
   // Replaces the ProgID table by the file's: INI text, section [ProgIDs],
-  // lines ProgID=builtin:NAME. False (and the table unchanged) when the file
-  // cannot be read; lines in another form are skipped.
-  bool LoadTableFile(const std::string& path);
+  // lines ProgID=builtin:NAME. False (and the table unchanged, `error` set
+  // when given) when the file cannot be read; lines in another form are
+  // skipped.
+  bool LoadTableFile(const std::string& path, std::string* error = nullptr);
 
   // When the environment variable TARVO_AUTOMATION_REGISTRY names a file,
   // loads it with LoadTableFile. False when it names a file that cannot be read.
-  bool LoadTableFromEnvironment();
+  bool LoadTableFromEnvironment(std::string* error = nullptr);
 
   // Creates the component registered for `progId` (matched without regard
   // to case). Raises AutomationError("Invalid class string") when the ProgID

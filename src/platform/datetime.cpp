@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <stdexcept>
 
 #include "platform/system_formats.h"
 
@@ -99,16 +98,23 @@ bool MatchToken(const std::string& pattern, size_t pos, const char* token) {
 
 }  // namespace
 
-DateTime DateTime::FromParts(const DateTimeParts& p) {
+bool DateTime::TryFromParts(const DateTimeParts& p, DateTime* result) {
   if (p.year < 1 || p.year > 9999 || p.month < 1 || p.month > 12 || p.day < 1 ||
       p.day > DaysInMonth(p.year, p.month) || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
       p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999) {
-    throw std::invalid_argument("Invalid date or time");
+    return false;
   }
   const int64_t day = DaysFromCivil(p.year, p.month, p.day) - kEpochOffset;
   const int64_t ms =
       ((static_cast<int64_t>(p.hour) * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond;
-  return DateTime(FromLinearMillis(day * kMillisPerDay + ms));
+  *result = DateTime(FromLinearMillis(day * kMillisPerDay + ms));
+  return true;
+}
+
+DateTime DateTime::FromParts(const DateTimeParts& parts) {
+  DateTime result;
+  TryFromParts(parts, &result);
+  return result;
 }
 
 DateTimeParts DateTime::Parts() const {

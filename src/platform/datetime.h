@@ -18,8 +18,11 @@ class DateTime {
   DateTime() = default;  // 0: 30.12.1899 00:00:00.000, "never set"
   explicit DateTime(double days) : days_(days) {}
 
-  // Throws std::invalid_argument for an impossible date or time (years
-  // 1 to 9999).
+  // The date and time of `parts`. False, `*result` unchanged, for an
+  // impossible date or time (years 1 to 9999).
+  static bool TryFromParts(const DateTimeParts& parts, DateTime* result);
+  // The same for parts known to be valid; an impossible date or time gives
+  // the zero date.
   static DateTime FromParts(const DateTimeParts& parts);
 
   double Days() const { return days_; }

@@ -11,21 +11,23 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <type_traits>
 
 #include "platform/codepage.h"
+#include "platform/system_error.h"
 
 namespace tarvo {
 
 namespace {
+
+using internal::FailWithErrno;
 
 // ANSI path -> the system's form.
 std::string Sys(const std::string& path) {
   return AnsiToUtf8(path);
 }
 
-// Keeps errno across clean-up calls, so that LastSystemErrorMessage()
-// reports the failure rather than the clean-up.
+// Keeps errno across clean-up calls, so that a failure is reported with its
+// own reason rather than the clean-up's.
 class ErrnoKeeper {
  public:
   ErrnoKeeper() : saved_(errno) {}
@@ -225,10 +227,10 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && ::stat(Sys(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ForceDirectories(const std::string& path) {
+bool ForceDirectories(const std::string& path, std::string* error) {
   if (path.empty()) {
     errno = EINVAL;
-    return false;
+    return FailWithErrno(error);
   }
   std::string sys = Sys(path);
   while (sys.size() > 1 && sys.back() == '/')
@@ -237,41 +239,41 @@ bool ForceDirectories(const std::string& path) {
   for (size_t pos = sys.find('/', 1);; pos = sys.find('/', pos + 1)) {
     const std::string level = pos == std::string::npos ? sys : sys.substr(0, pos);
     if (::mkdir(level.c_str(), 0777) != 0 && errno != EEXIST)
-      return false;
+      return FailWithErrno(error);
     if (pos == std::string::npos)
       break;
   }
   struct stat st;
   if (::stat(sys.c_str(), &st) != 0)
-    return false;
+    return FailWithErrno(error);
   if (!S_ISDIR(st.st_mode)) {
     errno = ENOTDIR;
-    return false;
+    return FailWithErrno(error);
   }
   return true;
 }
 
-bool DeleteFile(const std::string& path) {
-  return ::unlink(Sys(path).c_str()) == 0;
+bool DeleteFile(const std::string& path, std::string* error) {
+  return ::unlink(Sys(path).c_str()) == 0 || FailWithErrno(error);
 }
 
-bool RenameFile(const std::string& from, const std::string& to) {
-  return ::rename(Sys(from).c_str(), Sys(to).c_str()) == 0;
+bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
+  return ::rename(Sys(from).c_str(), Sys(to).c_str()) == 0 || FailWithErrno(error);
 }
 
-bool CopyFileReplace(const std::string& source, const std::string& target) {
+bool CopyFileReplace(const std::string& source, const std::string& target, std::string* error) {
   int in = ::open(Sys(source).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0)
-    return false;
+    return FailWithErrno(error);
   struct stat st;
   if (::fstat(in, &st) != 0) {
     CloseFd(in);
-    return false;
+    return FailWithErrno(error);
   }
   if (S_ISDIR(st.st_mode)) {
     ::close(in);
     errno = EISDIR;
-    return false;
+    return FailWithErrno(error);
   }
   const bool ok = ReplaceWith(Sys(target), st.st_mode & 0777, true, [in](int out) {
     char buf[65536];
@@ -286,23 +288,24 @@ bool CopyFileReplace(const std::string& source, const std::string& target) {
     }
   });
   CloseFd(in);
-  return ok;
+  return ok || FailWithErrno(error);
 }
 
-bool ReadFileToString(const std::string& path, std::string* contents) {
+bool ReadFileToString(const std::string& path, std::string* contents, std::string* error) {
   int fd = ::open(Sys(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
-    return false;
+    return FailWithErrno(error);
   const bool ok = ReadFd(fd, contents);
   CloseFd(fd);
-  return ok;
+  return ok || FailWithErrno(error);
 }
 
 bool ReadFileChunks(const std::string& path, size_t chunkSize,
-                    const std::function<bool(std::string_view chunk)>& consume) {
+                    const std::function<bool(std::string_view chunk)>& consume,
+                    std::string* error) {
   int fd = ::open(Sys(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
-    return false;
+    return FailWithErrno(error);
   // Closed also when `consume` throws.
   struct Closer {
     int fd;
@@ -314,39 +317,40 @@ bool ReadFileChunks(const std::string& path, size_t chunkSize,
     if (n < 0) {
       if (errno == EINTR)
         continue;
-      return false;
+      return FailWithErrno(error);
     }
     if (n == 0 || !consume(std::string_view(buffer.data(), static_cast<size_t>(n))))
       return true;
   }
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& contents) {
+bool WriteFileAtomic(const std::string& path, const std::string& contents, std::string* error) {
   const std::string sys = Sys(path);
   mode_t mode = 0666;
   const bool replacing = ExistingMode(sys, &mode);
-  return ReplaceWith(sys, mode, replacing, [&contents](int fd) {
+  const bool ok = ReplaceWith(sys, mode, replacing, [&contents](int fd) {
     return WriteAll(fd, contents.data(), contents.size());
   });
+  return ok || FailWithErrno(error);
 }
 
-bool AppendToFile(const std::string& path, const std::string& data) {
+bool AppendToFile(const std::string& path, const std::string& data, std::string* error) {
   int fd = ::open(Sys(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0)
-    return false;
+    return FailWithErrno(error);
   const bool ok = WriteAll(fd, data.data(), data.size());
   if (!ok) {
     CloseFd(fd);
-    return false;
+    return FailWithErrno(error);
   }
-  return ::close(fd) == 0;
+  return ::close(fd) == 0 || FailWithErrno(error);
 }
 
-bool CreateFileExclusive(const std::string& path) {
+bool CreateFileExclusive(const std::string& path, std::string* error) {
   int fd = ::open(Sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0)
-    return false;
-  return ::close(fd) == 0;
+    return FailWithErrno(error);
+  return ::close(fd) == 0 || FailWithErrno(error);
 }
 
 uint64_t GetFileSize64(const std::string& path) {
@@ -398,10 +402,11 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
   return entries;
 }
 
-std::string CreateUniqueTempFile(const std::string& folder, const std::string& prefix) {
+bool CreateUniqueTempFile(const std::string& folder, const std::string& prefix, std::string* path,
+                          std::string* error) {
   if (folder.empty()) {
     errno = EINVAL;
-    return "";
+    return FailWithErrno(error);
   }
   const std::string base = IncludeTrailingPathDelimiter(folder) + prefix;
   // Numbers 1..FFFF, from a random start, each tried once.
@@ -410,38 +415,25 @@ std::string CreateUniqueTempFile(const std::string& folder, const std::string& p
     const uint32_t number = (start + i) % 0xFFFF + 1;
     char hex[8];
     std::snprintf(hex, sizeof(hex), "%X", number);
-    const std::string path = base + hex + ".TMP";
-    int fd = ::open(Sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string name = base + hex + ".TMP";
+    int fd = ::open(Sys(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       if (::close(fd) != 0)
-        return "";
-      return path;
+        return FailWithErrno(error);
+      *path = name;
+      return true;
     }
     if (errno != EEXIST)
-      return "";
+      return FailWithErrno(error);
   }
   errno = EEXIST;
-  return "";
+  return FailWithErrno(error);
 }
 
 int64_t FileTimeNowMillis() {
   struct timespec now;
   ::clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-std::string LastSystemErrorMessage() {
-  const int error = errno;
-  char buf[256];
-  // The GNU strerror_r returns the text; the XSI one fills the buffer.
-  auto text = [&](auto result) -> std::string {
-    if constexpr (std::is_same_v<decltype(result), char*>) {
-      return result;
-    } else {
-      return result == 0 ? buf : "Unknown error " + std::to_string(error);
-    }
-  };
-  return text(strerror_r(error, buf, sizeof(buf)));
 }
 
 }  // namespace tarvo

@@ -1,6 +1,11 @@
 // File-system access. Paths are ANSI text (see codepage.h); they are converted
 // to and from the system's UTF-8 here, so a Cyrillic name reads right in the
-// log, the command files and the journal. No function throws.
+// log, the command files and the journal.
+//
+// An operation that can fail returns false and, when `error` is not null,
+// stores the system's reason there ("No such file or directory"). The queries
+// FileExists, DirectoryExists, GetFileSize64 and ListFolder have no failure:
+// what they cannot find is their answer. No function throws.
 #ifndef TARVO_PLATFORM_FILES_H_
 #define TARVO_PLATFORM_FILES_H_
 
@@ -29,35 +34,38 @@ bool DirectoryExists(const std::string& path);  // exists and is a folder
 
 // Creates the folder with all missing parents. True when it exists afterwards.
 // An empty path is refused (false).
-bool ForceDirectories(const std::string& path);
+bool ForceDirectories(const std::string& path, std::string* error = nullptr);
 
-bool DeleteFile(const std::string& path);
+bool DeleteFile(const std::string& path, std::string* error = nullptr);
 // Renames, replacing an existing target.
-bool RenameFile(const std::string& from, const std::string& to);
+bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 // Copies bytes, replacing an existing target (written to a temporary name
 // in the target folder, flushed, then renamed into place).
-bool CopyFileReplace(const std::string& source, const std::string& target);
+bool CopyFileReplace(const std::string& source, const std::string& target,
+                     std::string* error = nullptr);
 
-bool ReadFileToString(const std::string& path, std::string* contents);
+bool ReadFileToString(const std::string& path, std::string* contents, std::string* error = nullptr);
 // Reads the file from its start in pieces of at most `chunkSize` bytes and
 // hands each to `consume`, in order; stops early when `consume` returns
 // false. False when the file cannot be opened or read (the pieces handed
 // over so far stay handed over). An exception from `consume` passes through;
 // the file is closed.
 bool ReadFileChunks(const std::string& path, size_t chunkSize,
-                    const std::function<bool(std::string_view chunk)>& consume);
+                    const std::function<bool(std::string_view chunk)>& consume,
+                    std::string* error = nullptr);
 // Writes a temporary file in the same folder, flushes it to disk and renames
 // it over `path`, so readers see the old or the new content, never a part.
 // The temporary file is named "." + name + "." + 8 hexadecimal digits +
 // ".tmp"; it exists only during the call. A replaced file keeps its
 // permissions. The folder must exist.
-bool WriteFileAtomic(const std::string& path, const std::string& contents);
+bool WriteFileAtomic(const std::string& path, const std::string& contents,
+                     std::string* error = nullptr);
 // Appends `data` and flushes; creates the file when missing. The data is
 // handed to the system at once (nothing stays buffered in the process);
 // it is not forced to disk.
-bool AppendToFile(const std::string& path, const std::string& data);
+bool AppendToFile(const std::string& path, const std::string& data, std::string* error = nullptr);
 // Creates an empty file; false when a file of that name already exists.
-bool CreateFileExclusive(const std::string& path);
+bool CreateFileExclusive(const std::string& path, std::string* error = nullptr);
 
 // Size in bytes; 0 when missing or a folder.
 uint64_t GetFileSize64(const std::string& path);
@@ -79,13 +87,10 @@ int64_t FileTimeNowMillis();
 std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& mask = "*");
 
 // Creates an empty file named prefix + up to four hexadecimal digits
-// (upper case, 1 to FFFF) + ".TMP" in `folder`, exclusively, and returns
-// its full path; "" on failure (also when every number is taken).
-std::string CreateUniqueTempFile(const std::string& folder, const std::string& prefix);
-
-// The system's message for the last failed file operation of this thread.
-// Call it right after the failure.
-std::string LastSystemErrorMessage();
+// (upper case, 1 to FFFF) + ".TMP" in `folder`, exclusively, and stores its
+// full path in *path. Fails also when every number is taken.
+bool CreateUniqueTempFile(const std::string& folder, const std::string& prefix, std::string* path,
+                          std::string* error = nullptr);
 
 }  // namespace tarvo
 

@@ -52,6 +52,7 @@ void MainThreadQueue::Serve() {
     try {
       (*call->fn)();
     } catch (...) {
+      // The main thread must survive anything: the caller gets the exception.
       call->error = std::current_exception();
     }
     lock.lock();

@@ -16,6 +16,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/system_error.h"
 
 extern char** environ;
 
@@ -150,9 +151,7 @@ bool Systemctl(const std::vector<std::string>& args, std::string* error) {
   output = TrimmedOutput(output);
   if (!output.empty())
     text += " " + output;
-  if (error != nullptr)
-    *error = Utf8ToAnsi(text);
-  return false;
+  return internal::Fail(error, Utf8ToAnsi(text));
 }
 
 // True when this system is going down: systemd runs and reports the
@@ -296,18 +295,12 @@ bool ServiceExists(const std::string& name) {
 bool InstallService(const ServiceRegistration& reg, std::string* error) {
   if (!ValidUnitName(reg.Name) || reg.ExecPath.empty() || HasControlCharacters(reg.ExecPath) ||
       HasControlCharacters(reg.DisplayName)) {
-    *error = kInvalidParameter;
-    return false;
+    return internal::Fail(error, kInvalidParameter);
   }
-  if (ServiceExists(reg.Name)) {
-    *error = kServiceExists;
+  if (ServiceExists(reg.Name))
+    return internal::Fail(error, kServiceExists);
+  if (!ForceDirectories(ServiceUnitFolder(), error))
     return false;
-  }
-  const std::string folder = ServiceUnitFolder();
-  if (!ForceDirectories(folder)) {
-    *error = LastSystemErrorMessage();
-    return false;
-  }
   const std::string unit = AnsiToUtf8(
       "[Unit]\n"
       "Description=" +
@@ -325,10 +318,8 @@ bool InstallService(const ServiceRegistration& reg, std::string* error) {
       "[Install]\n"
       "WantedBy=multi-user.target\n");
   const std::string file = UnitFileName(reg.Name);
-  if (!WriteFileAtomic(file, unit)) {
-    *error = LastSystemErrorMessage();
+  if (!WriteFileAtomic(file, unit, error))
     return false;
-  }
   if (SystemdManagesUnitFolder()) {
     const std::string unitName = reg.Name + ".service";
     if (!Systemctl({"daemon-reload"}, error) || !Systemctl({"enable", unitName}, error)) {
@@ -343,17 +334,13 @@ bool InstallService(const ServiceRegistration& reg, std::string* error) {
 }
 
 bool UninstallService(const std::string& name, std::string* error) {
-  if (!ValidUnitName(name) || !ServiceExists(name)) {
-    *error = kServiceMissing;
-    return false;
-  }
+  if (!ValidUnitName(name) || !ServiceExists(name))
+    return internal::Fail(error, kServiceMissing);
   const bool systemd = SystemdManagesUnitFolder();
   if (systemd && !Systemctl({"disable", name + ".service"}, error))
     return false;
-  if (!DeleteFile(UnitFileName(name))) {
-    *error = LastSystemErrorMessage();
+  if (!DeleteFile(UnitFileName(name), error))
     return false;
-  }
   if (systemd)
     Systemctl({"daemon-reload"}, nullptr);
   return true;

@@ -41,13 +41,15 @@ bool ServiceExists(const std::string& name);
 // restart on failure), creating the folder when missing, and, where systemd
 // runs and the folder is its own, reloads and enables it (systemctl). Fails
 // when the unit exists already ("The specified service already exists.").
-// On failure returns false, sets `error` and leaves no unit behind.
-bool InstallService(const ServiceRegistration& reg, std::string* error);
+// On failure returns false, sets `error` (when given) and leaves no unit
+// behind.
+bool InstallService(const ServiceRegistration& reg, std::string* error = nullptr);
 
 // Disables the unit where systemd runs and removes its file; a running
 // service is not stopped. Fails when the unit file is missing ("The
-// specified service does not exist as an installed service.").
-bool UninstallService(const std::string& name, std::string* error);
+// specified service does not exist as an installed service."). On failure
+// returns false and sets `error` (when given).
+bool UninstallService(const std::string& name, std::string* error = nullptr);
 
 }  // namespace tarvo
 

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/system_error.h"
+
 namespace tarvo {
 
 namespace {
@@ -37,12 +39,6 @@ int PollTimeout(int64_t deadline) {
     return -1;
   int64_t left = deadline - SteadyMillis();
   return left <= 0 ? 0 : static_cast<int>(left);
-}
-
-std::string ErrnoText(int err) {
-  char buffer[256];
-  // The GNU strerror_r returns the message, which may not be `buffer`.
-  return strerror_r(err, buffer, sizeof(buffer));
 }
 
 bool ParseIpv4(const std::string& ip, in_addr* address) {
@@ -260,10 +256,9 @@ class PosixListener : public TcpListener {
 }  // namespace
 
 std::unique_ptr<TcpConnection> TcpConnect(const std::string& ip, int port, int timeoutMs,
-                                          std::string* error, ConnectFailure* failure) {
+                                          ConnectFailure* failure, std::string* error) {
   auto fail = [&](ConnectFailure kind, const std::string& text) {
-    if (error != nullptr)
-      *error = text;
+    internal::Fail(error, text);
     if (failure != nullptr)
       *failure = kind;
     return nullptr;
@@ -280,7 +275,7 @@ std::unique_ptr<TcpConnection> TcpConnect(const std::string& ip, int port, int t
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0)
-    return fail(ConnectFailure::kOther, ErrnoText(errno));
+    return fail(ConnectFailure::kOther, internal::SystemErrorText(errno));
 
   auto failErrno = [&](int err) {
     ::close(fd);
@@ -288,7 +283,7 @@ std::unique_ptr<TcpConnection> TcpConnect(const std::string& ip, int port, int t
       return fail(ConnectFailure::kRefused, "Connection refused");
     if (err == ETIMEDOUT)
       return fail(ConnectFailure::kTimedOut, "Connection timed out");
-    return fail(ConnectFailure::kOther, ErrnoText(err));
+    return fail(ConnectFailure::kOther, internal::SystemErrorText(err));
   };
 
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
@@ -320,8 +315,7 @@ std::unique_ptr<TcpConnection> TcpConnect(const std::string& ip, int port, int t
 
 std::unique_ptr<TcpListener> TcpListen(const std::string& ip, int port, std::string* error) {
   auto fail = [&](const std::string& text) -> std::unique_ptr<TcpListener> {
-    if (error != nullptr)
-      *error = text;
+    internal::Fail(error, text);
     return nullptr;
   };
   sockaddr_in address{};
@@ -332,12 +326,12 @@ std::unique_ptr<TcpListener> TcpListen(const std::string& ip, int port, std::str
   }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0)
-    return fail(ErrnoText(errno));
+    return fail(internal::SystemErrorText(errno));
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
       ::listen(fd, SOMAXCONN) != 0) {
-    std::string text = ErrnoText(errno);
+    std::string text = internal::SystemErrorText(errno);
     ::close(fd);
     return fail("Cannot listen on " + (ip.empty() ? std::string("0.0.0.0") : ip) + ":" +
                 std::to_string(port) + ": " + text);
@@ -388,12 +382,14 @@ struct TcpServer::State {
         execute(connection);
       }
     } catch (...) {
-      // A handler's failure ends its own connection only.
+      // The server must survive anything: a handler's failure ends its own
+      // connection only.
     }
     try {
       if (disconnect)
         disconnect(connection);
     } catch (...) {
+      // The server must survive anything, its handlers' failures included.
     }
     connection.Close();
     client->done = true;
@@ -443,13 +439,9 @@ void TcpServer::SetHandlers(Handler onConnect, Handler onExecute, Handler onDisc
 bool TcpServer::Activate(std::string* error) {
   if (state_->active)
     return true;
-  std::string text;
-  state_->listener = TcpListen(ip_, port_, &text);
-  if (state_->listener == nullptr) {
-    if (error != nullptr)
-      *error = text;
+  state_->listener = TcpListen(ip_, port_, error);
+  if (state_->listener == nullptr)
     return false;
-  }
   port_ = state_->listener->Port();
   state_->active = true;
   state_->acceptThread = std::thread(&State::AcceptLoop, state_.get(), maxConnections_);

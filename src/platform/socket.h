@@ -14,7 +14,9 @@ namespace tarvo {
 // One connected stream. Each ReadExact, ReadLn or WriteAll call completes
 // within the timeout set (0 = no limit) or fails. Methods return false on
 // error, timeout or end of stream, after which the connection is unusable.
-// Close() may be called from another thread to unblock a reader.
+// They take no error text: TimedOut() tells a timeout from the rest, which is
+// all a caller needs. Close() may be called from another thread to unblock a
+// reader.
 class TcpConnection {
  public:
   virtual ~TcpConnection() = default;
@@ -47,11 +49,12 @@ enum class ConnectFailure {
   kOther,       // unreachable network, out of resources, ...
 };
 
-// Connects to ip:port within `timeoutMs`. Null on failure, with `error` set
-// to a readable text ("Connection refused", "Connection timed out", ...) and
-// `failure`, when given, to the kind of failure.
+// Connects to ip:port within `timeoutMs`. Null on failure, with `failure`
+// set to the kind of failure and `error` to a readable text ("Connection
+// refused", "Connection timed out", ...), each when given.
 std::unique_ptr<TcpConnection> TcpConnect(const std::string& ip, int port, int timeoutMs,
-                                          std::string* error, ConnectFailure* failure = nullptr);
+                                          ConnectFailure* failure = nullptr,
+                                          std::string* error = nullptr);
 
 // A listening socket on ip:port ("" or "0.0.0.0" = every local address).
 class TcpListener {
@@ -63,7 +66,9 @@ class TcpListener {
   virtual int Port() const = 0;  // the bound port (useful with port 0)
 };
 
-std::unique_ptr<TcpListener> TcpListen(const std::string& ip, int port, std::string* error);
+// Null on failure, with `error` (when given) set to a readable text.
+std::unique_ptr<TcpListener> TcpListen(const std::string& ip, int port,
+                                       std::string* error = nullptr);
 
 // A server with one thread per connection and a cap on connections (a
 // connection beyond the cap is closed at once). Handlers run on the

@@ -1,7 +1,6 @@
 #include "platform/system_formats.h"
 
 #include <cstdlib>
-#include <stdexcept>
 
 #include "platform/number_text.h"
 
@@ -161,12 +160,7 @@ bool TryStrToDate(const std::string& text, DateTime* value) {
         break;
     }
   }
-  try {
-    *value = DateTime::FromParts(parts);
-  } catch (const std::invalid_argument&) {
-    return false;
-  }
-  return true;
+  return DateTime::TryFromParts(parts, value);
 }
 
 std::string FloatToStr(double value) {

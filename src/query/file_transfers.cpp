@@ -1,7 +1,6 @@
 #include "query/file_transfers.h"
 
 #include <exception>
-#include <stdexcept>
 #include <string>
 
 #include "common/miscutil.h"
@@ -20,15 +19,15 @@ constexpr uint64_t kMaxLabelBytes = 200000;
 constexpr int32_t kHotKeyCount = 224;
 constexpr int32_t kMaxHotKeysVersion = 1;
 
-// The outcome of a step that failed by an exception: the state, then the
-// message alone. Recording the state may fail as well (a broken driver);
-// the step still ends with false.
-bool FailedByException(const StepContext& context, int32_t state, std::exception_ptr error) {
+// The outcome of a failed step: the state, then the message alone.
+// Recording the state may fail as well (a broken driver); the step still
+// ends with false.
+bool Failed(const StepContext& context, int32_t state, const std::string& message) {
   try {
     context.SetScaleState(state);
-  } catch (...) {
+  } catch (const std::exception&) {
   }
-  context.AddLog(ExceptionText(error), 5);
+  context.AddLog(message, 5);
   return false;
 }
 
@@ -69,8 +68,8 @@ bool FindValue(const std::vector<std::string>& lines, const std::string& key, st
   return false;
 }
 
-std::string CannotOpen(const std::string& path) {
-  return "Cannot open file \"" + path + "\". " + LastSystemErrorMessage();
+std::string CannotOpen(const std::string& path, const std::string& reason) {
+  return "Cannot open file \"" + path + "\". " + reason;
 }
 
 }  // namespace
@@ -81,16 +80,17 @@ bool LoadLabelFile(const StepContext& context) {
     context.FileData->clear();
     // A file far too big is refused without reading it into memory.
     const bool tooBig = FileExists(path) && GetFileSize64(path) > kMaxLabelBytes;
-    if (!tooBig && !ReadFileToString(path, context.FileData))
-      throw std::runtime_error(CannotOpen(path));
+    std::string error;
+    if (!tooBig && !ReadFileToString(path, context.FileData, &error))
+      return Failed(context, kStateUnreadable, CannotOpen(path, error));
     if (tooBig || context.FileData->empty() || context.FileData->size() > kMaxLabelBytes) {
       context.AddLog("Wrong size bin file.", 5);
       context.SetScaleState(kStateBadData);
       return false;
     }
     return Loaded(context);
-  } catch (...) {
-    return FailedByException(context, kStateUnreadable, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateUnreadable, e.what());
   }
 }
 
@@ -98,16 +98,17 @@ bool SendLabelFile(const StepContext& context) {
   try {
     StepDriver(context).Invoke("SetLabelFile", {AnsiToUtf8(context.DataFileName)});
     return CheckSent(context);
-  } catch (...) {
-    return FailedByException(context, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateSendFailed, e.what());
   }
 }
 
 bool LoadHotKeysFile(const StepContext& context) {
   try {
     IniFile file;
-    if (!file.LoadFromFile(context.DataFileName))
-      throw std::runtime_error(CannotOpen(context.DataFileName));
+    std::string error;
+    if (!file.LoadFromFile(context.DataFileName, &error))
+      return Failed(context, kStateUnreadable, CannotOpen(context.DataFileName, error));
     *context.ValueList = file.ReadSectionLines("HotKeys");
     std::string text;
     int32_t version = 0;
@@ -118,8 +119,8 @@ bool LoadHotKeysFile(const StepContext& context) {
       return false;
     }
     return Loaded(context);
-  } catch (...) {
-    return FailedByException(context, kStateUnreadable, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateUnreadable, e.what());
   }
 }
 
@@ -138,8 +139,8 @@ bool SendHotKeys(const StepContext& context) {
     }
     driver.Invoke("SetHotKeys", {});
     return CheckSent(context);
-  } catch (...) {
-    return FailedByException(context, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateSendFailed, e.what());
   }
 }
 
@@ -154,8 +155,8 @@ bool SendFontFile(const StepContext& context) {
     StepDriver(context).Invoke("SetFontFile",
                                {AnsiToUtf8(context.DataFileName), context.FontNumber});
     return CheckSent(context);
-  } catch (...) {
-    return FailedByException(context, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateSendFailed, e.what());
   }
 }
 
@@ -167,8 +168,8 @@ bool SendLogoFile(const StepContext& context) {
   try {
     StepDriver(context).Invoke("SetLogoFile", {AnsiToUtf8(context.DataFileName)});
     return CheckSent(context);
-  } catch (...) {
-    return FailedByException(context, kStateSendFailed, std::current_exception());
+  } catch (const std::exception& e) {
+    return Failed(context, kStateSendFailed, e.what());
   }
 }
 

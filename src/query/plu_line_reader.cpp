@@ -132,6 +132,7 @@ void PLULineReader::Run() {
     };
     read = source_(emit, stopped);
   } catch (...) {
+    // The reading thread must survive anything: Next() rethrows it.
     error = std::current_exception();
   }
   // The lines read before an error are handed over before it.

@@ -31,11 +31,11 @@ class DataFileText {
   explicit DataFileText(const std::string& path) : path_(path) {}
 
   // Looks for a byte-order mark and counts the lines. False when the file
-  // cannot be read.
-  bool Open(size_t* lineCount) {
+  // cannot be read; *error then says why.
+  bool Open(size_t* lineCount, std::string* error) {
     LineCounter counter;
     bool first = true;
-    const bool read = ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
+    auto count = [&](std::string_view chunk) {
       if (first) {
         first = false;
         declared_ = DetectBom(std::string(chunk.substr(0, 4))) != TextEncoding::kNone;
@@ -44,12 +44,12 @@ class DataFileText {
       }
       counter.Feed(chunk);
       return true;
-    });
-    if (!read)
+    };
+    if (!ReadFileChunks(path_, kChunkSize, count, error))
       return false;
     if (declared_) {
       std::string bytes;
-      if (!ReadFileToString(path_, &bytes))
+      if (!ReadFileToString(path_, &bytes, error))
         return false;
       decoded_ = DecodeTextFileToAnsi(bytes);
       counter.Feed(decoded_);
@@ -66,13 +66,13 @@ class DataFileText {
   bool ForEachLine(const std::function<void(std::string_view)>& emit,
                    const std::function<bool()>& stopped, std::string* error) const {
     LineSplitter splitter;
+    auto split = [&](std::string_view chunk) {
+      splitter.Feed(chunk, emit);
+      return !stopped();
+    };
     if (declared_) {
       splitter.Feed(decoded_, emit);
-    } else if (!ReadFileChunks(path_, kChunkSize, [&](std::string_view chunk) {
-                 splitter.Feed(chunk, emit);
-                 return !stopped();
-               })) {
-      *error = LastSystemErrorMessage();
+    } else if (!ReadFileChunks(path_, kChunkSize, split, error)) {
       return false;
     }
     splitter.Finish(emit);
@@ -113,8 +113,9 @@ bool LoadPLUFile(const StepContext& context, const MSettingsValues& settings) {
   AddScaleLog(context, "Load data from " + context.DataFileName + ".", 1);
   DataFileText file(context.DataFileName);
   size_t lineCount = 0;
-  if (!file.Open(&lineCount))
-    ThrowUnreadable(context, LastSystemErrorMessage());
+  std::string openError;
+  if (!file.Open(&lineCount, &openError))
+    ThrowUnreadable(context, openError);
   if (lineCount == 0) {
     context.SetScaleState(kStateBadData);
     return false;

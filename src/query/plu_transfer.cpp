@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <string>
 
 #include "common/miscutil.h"
@@ -210,7 +211,7 @@ bool SendPLUData(const StepContext& context) {
     }
     context.SetScaleState(kStateSuccess);
     return true;
-  } catch (...) {
+  } catch (const std::exception&) {
     // The worker reports the failed send and retries it.
     return false;
   }

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -169,14 +168,20 @@ std::string UserBarCodeText(std::vector<std::string>& values) {
   return BytesToHex(bytes);
 }
 
+// The end of a load whose file cannot be read: state 3, then the message.
+bool Unreadable(const StepContext& context, const std::string& message) {
+  context.SetScaleState(kStateUnreadable);
+  context.AddLog(message, 5);
+  return false;
+}
+
 }  // namespace
 
 bool LoadScaleSettingsFile(const StepContext& context) {
   try {
     IniFile ini;
-    if (!ini.LoadFromFile(context.DataFileName)) {
-      throw std::runtime_error("Cannot open file \"" + context.DataFileName + "\".");
-    }
+    if (!ini.LoadFromFile(context.DataFileName))
+      return Unreadable(context, "Cannot open file \"" + context.DataFileName + "\".");
     *context.ValueList = ini.ReadSectionLines(kSettingsSection);
 
     const std::string* version = FindValueLine(*context.ValueList, kVersionKey);
@@ -191,13 +196,7 @@ bool LoadScaleSettingsFile(const StepContext& context) {
     context.SetScaleState(kStateSuccess);
     return true;
   } catch (const std::exception& e) {
-    context.SetScaleState(kStateUnreadable);
-    context.AddLog(e.what(), 5);
-    return false;
-  } catch (...) {
-    context.SetScaleState(kStateUnreadable);
-    context.AddLog("Unknown exception.", 5);
-    return false;
+    return Unreadable(context, e.what());
   }
 }
 
@@ -227,10 +226,6 @@ bool SendScaleSettings(const StepContext& context) {
   } catch (const std::exception& e) {
     context.SetScaleState(kStateSendFailed);
     context.AddLog(e.what(), 5);
-    return false;
-  } catch (...) {
-    context.SetScaleState(kStateSendFailed);
-    context.AddLog("Unknown exception.", 5);
     return false;
   }
 }

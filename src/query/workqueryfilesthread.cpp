@@ -5,7 +5,6 @@
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
-#include <stdexcept>
 #include <utility>
 
 #include "common/fileswork.h"
@@ -284,6 +283,7 @@ void TWorkQueryFilesThread::ClaimCommand() {
     ScanTimer->SetEnabled(!Busy);
     lines.emplace_back("Search end. Return code: " + std::to_string(code), 0);
   } catch (...) {
+    // The worker must survive anything and search again.
     error = ExceptionText(std::current_exception());
     if (!Busy)
       Arm(*ScanTimer);  // keep searching
@@ -350,9 +350,11 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::CarryOut() {
   bool blocked = false;
   try {
     IniFile command;
-    if (!command.LoadFromFile(CommandFileName)) {
-      throw std::runtime_error("Cannot open file \"" + CommandFileName + "\". " +
-                               LastSystemErrorMessage());
+    std::string error;
+    if (!command.LoadFromFile(CommandFileName, &error)) {
+      // Busy stays set: the next pass carries the command out again.
+      AddLog("Cannot open file \"" + CommandFileName + "\". " + error, 5);
+      return PassEnd::kSleep;
     }
     ip_ = command.ReadString(kCommandSection, "Scale", "");
     if (!BlockScale()) {
@@ -417,6 +419,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::CarryOut() {
     UnblockScale();
     Busy = false;
   } catch (...) {
+    // The worker must survive anything and release the scale it claimed.
     const std::string error = ExceptionText(std::current_exception());
     if (blocked)
       UnblockScale();
@@ -456,6 +459,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::RetrySend() {
     blocked = false;
     UnblockScale();
   } catch (...) {
+    // The worker must survive anything and release the scale it claimed.
     const std::string error = ExceptionText(std::current_exception());
     if (blocked)
       UnblockScale();
@@ -491,6 +495,7 @@ void TWorkQueryFilesThread::FinishCommand() {
     std::string().swap(FileData);
     Arm(*ScanTimer);
   } catch (...) {
+    // The worker must survive anything and finish the command later.
     AddLog(ExceptionText(std::current_exception()), 5);
     if (deleted) {
       Arm(*ScanTimer);

@@ -66,9 +66,9 @@ void CreateCommandFile(const std::string& baseName, const std::string& importPat
     text += "\r\n";
   }
   const std::string cmdName = ChangeFileExt(baseName, ".cmd");
-  if (!WriteFileAtomic(cmdName, text)) {
-    throw std::runtime_error("Cannot write " + cmdName + ": " + LastSystemErrorMessage());
-  }
+  std::string error;
+  if (!WriteFileAtomic(cmdName, text, &error))
+    throw std::runtime_error("Cannot write " + cmdName + ": " + error);
 }
 
 }  // namespace tarvo

@@ -134,8 +134,7 @@ void TMainTarvoService::SwitchLogFile(bool enabled) {
   log_->SetOption(slDisabled, !enabled);
 }
 
-void TMainTarvoService::ServiceStart(bool* started) {
-  *started = false;
+bool TMainTarvoService::ServiceStart() {
   LogWrite("ServiceStart: Service starting.", 1);
 
   MServiceSettings& settings = *settings_;
@@ -176,7 +175,7 @@ void TMainTarvoService::ServiceStart(bool* started) {
   } catch (const std::exception& e) {
     LogWrite("ServiceStart: Tarvo OLE-driver not found!.", 5);
     LogWrite(std::string("ServiceStart: ") + e.what(), 5);
-    return;
+    return false;
   }
   try {
     ScaleDriver->SetProperty("Driver_EnableShowProgress", Variant(false));
@@ -192,16 +191,16 @@ void TMainTarvoService::ServiceStart(bool* started) {
   Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
   Timer_ImportInterval.SetEnabled(true);
   LogWrite("ServiceStart: Service started.", 2);
-  *started = true;
+  return true;
 }
 
-void TMainTarvoService::ServiceStop(bool* stopped) {
+bool TMainTarvoService::ServiceStop() {
   LogWrite("ServiceStop: Service stop.", 3);
   DeleteQueryThreads();
   settings_->SaveSettings();
   settings_->SaveScaleList();
   settings_->SaveFieldsConfig();
-  *stopped = true;
+  return true;
 }
 
 void TMainTarvoService::ServiceShutdown() {
@@ -241,8 +240,7 @@ void TMainTarvoService::ProcessControlRequests() {
     if (request == ControlRequest::kShutdown) {
       ServiceShutdown();
     } else if (!terminated_) {
-      bool stopped = false;
-      ServiceStop(&stopped);
+      ServiceStop();
       terminated_ = true;
     }
   }
@@ -419,10 +417,12 @@ bool TMainTarvoService::ImportScan() {
           ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
       for (const MScaleState& scale : scales) {
         ForceDirectories(values.QueryPath);
-        const std::string base = GetUniqueFileName(values.QueryPath);
+        std::string error;
+        const std::string base = GetUniqueFileName(values.QueryPath, &error);
         if (base.empty()) {
-          throw std::runtime_error("No unique file name in " + values.QueryPath + ": " +
-                                   LastSystemErrorMessage());
+          LogWrite(
+              "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
+          return true;
         }
         if (target > 0) {
           if (target != GetIPOctet(scale.IP, 3))

@@ -52,13 +52,14 @@ class TMainTarvoService : public LogSink {
   TMainTarvoService(const TMainTarvoService&) = delete;
   TMainTarvoService& operator=(const TMainTarvoService&) = delete;
 
-  // Service thread: start request. `started` false when the driver cannot be
-  // created; what was started stays until destruction.
-  void ServiceStart(bool* started);
+  // Service thread: start request. False when the driver cannot be created;
+  // what was started stays until destruction.
+  bool ServiceStart();
   // Service thread: the main loop; returns when the service is to end.
   void ServiceExecute();
-  // Service thread: stop request (workers ended, settings saved).
-  void ServiceStop(bool* stopped);
+  // Service thread: stop request (workers ended, settings saved). True once
+  // stopped.
+  bool ServiceStop();
   // The operating system is shutting down: ends the loop, saves nothing.
   void ServiceShutdown();
   // After the unit was written or removed: log line and notice.

@@ -30,7 +30,7 @@ int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
   bool started = false;
   std::thread serviceThread([&] {
     try {
-      service.ServiceStart(&started);
+      started = service.ServiceStart();
       if (started)
         service.ServiceExecute();
     } catch (const std::exception& e) {

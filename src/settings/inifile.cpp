@@ -126,15 +126,14 @@ IniFile IniFile::Parse(const std::string& text) {
   return ini;
 }
 
-bool IniFile::LoadFromFile(const std::string& path) {
-  if (!FileExists(path)) {
-    if (DirectoryExists(path))
-      return false;
+bool IniFile::LoadFromFile(const std::string& path, std::string* error) {
+  if (!FileExists(path) && !DirectoryExists(path)) {
     *this = IniFile();
     return true;
   }
+  // A folder of that name fails the read.
   std::string bytes;
-  if (!ReadFileToString(path, &bytes))
+  if (!ReadFileToString(path, &bytes, error))
     return false;
   *this = Parse(DecodeTextFileToAnsi(bytes));
   return true;

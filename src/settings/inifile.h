@@ -23,8 +23,9 @@ class IniFile {
 
   // Reads the file at `path`; a UTF-8 or UTF-16 file with a byte-order mark
   // is converted to ANSI. A missing file reads as empty (true). False when
-  // the file exists but cannot be read; `*this` is then unchanged.
-  bool LoadFromFile(const std::string& path);
+  // the file exists but cannot be read; `*this` is then unchanged and
+  // `error`, when given, holds the system's reason.
+  bool LoadFromFile(const std::string& path, std::string* error = nullptr);
 
   // The text to write: CR LF line ends, each section followed by an empty line.
   std::string ToText() const;

@@ -183,7 +183,7 @@ void MServiceSettings::LoadSettings() {
   std::unique_lock<std::shared_mutex> lock(Lock);
   try {
     LoadSettingsLocked();
-  } catch (...) {
+  } catch (const std::exception&) {
     // A value that does not convert (or any other failure) ends the load
     // here; what was read before stays.
   }
@@ -233,8 +233,9 @@ void MServiceSettings::LoadSettingsLocked() {
   const std::string import_default = DefaultImportPath();
   ImportPath = ReadSettingValue("ImportPath", import_default);
   log_.WriteEvent("Create import path (" + ImportPath + ").", 0);
-  if (!ForceDirectories(ImportPath)) {
-    log_.WriteEvent("Error create import path (" + LastSystemErrorMessage() + ").", 5);
+  std::string error;
+  if (!ForceDirectories(ImportPath, &error)) {
+    log_.WriteEvent("Error create import path (" + error + ").", 5);
     if (ImportPath.empty()) {
       ImportPath = import_default;
       ForceDirectories(ImportPath);
@@ -262,7 +263,7 @@ void MServiceSettings::SaveSettings() {
   try {
     log_.WriteEvent("Service: Save settings.", 1);
     WriteIniSection(IniFileName, kGlobalSection, GlobalSettingsList);
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 
@@ -288,7 +289,7 @@ void MServiceSettings::LoadScaleList() {
     }
     ScaleList = std::move(scales);
     ScaleListError = false;
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 
@@ -301,7 +302,7 @@ void MServiceSettings::SaveScaleList() {
       lines.push_back("Scale" + std::to_string(i + 1) + "=" + ScaleList[i].IP);
     }
     WriteIniSection(IniFileName, kScalesSection, lines);
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 
@@ -328,7 +329,7 @@ void MServiceSettings::LoadFieldsConfig() {
     } else {
       FieldConfigError = number.Pos == 0 || name.Pos == 0;
     }
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 
@@ -349,7 +350,7 @@ void MServiceSettings::SaveFieldsConfig() {
       ini.WriteString(kFieldsSection, FieldKey(i, "_PosEnd"), std::to_string(f.PosEnd));
     }
     ini.SaveToFile(IniFileName);
-  } catch (...) {
+  } catch (const std::exception&) {
   }
 }
 

@@ -39,7 +39,7 @@ class ScaleEmulatorTest : public ::testing::Test {
 
   std::unique_ptr<TcpConnection> Connect() {
     std::string error;
-    auto c = TcpConnect(kScale, emulator_->Port(), 2000, &error);
+    auto c = TcpConnect(kScale, emulator_->Port(), 2000, nullptr, &error);
     EXPECT_NE(c, nullptr) << error;
     if (c)
       c->SetTimeoutMillis(5000);
@@ -302,7 +302,7 @@ TEST_F(ScaleEmulatorTest, AnAddressThatCannotBeBoundStopsTheStart) {
   EXPECT_FALSE(emulator.Start(&error));
   EXPECT_NE(error.find("192.0.2.1"), std::string::npos) << error;
   std::string connectError;
-  EXPECT_EQ(TcpConnect(kScale, emulator.Port(), 2000, &connectError), nullptr);
+  EXPECT_EQ(TcpConnect(kScale, emulator.Port(), 2000, nullptr, &connectError), nullptr);
 
   options.Addresses = {kScale, kScale};
   ScaleEmulator twice(options);

@@ -1,6 +1,8 @@
 #include "common/fileswork.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -75,6 +77,9 @@ TEST(GetUniqueFileNameTest, FailsWithoutAFolder) {
   testing::TempDir dir;
   EXPECT_EQ("", GetUniqueFileName(dir.File("missing")));
   EXPECT_EQ("", GetUniqueFileName(""));
+  std::string error;
+  EXPECT_EQ("", GetUniqueFileName(dir.File("missing"), &error));
+  EXPECT_EQ(error, std::strerror(ENOENT));
 }
 
 TEST(CopyFileTest, OverwriteReplacesTheTarget) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -76,8 +78,7 @@ class ServiceFixture : public ::testing::Test {
 
   // Runs start and the loop, with `request` served on the loop's first pass.
   bool RunOnce(TMainTarvoService& service, ControlRequest request) {
-    bool started = false;
-    service.ServiceStart(&started);
+    const bool started = service.ServiceStart();
     if (!started)
       return false;
     Request(request);
@@ -99,8 +100,7 @@ class ServiceFixture : public ::testing::Test {
 
 TEST_F(ServiceFixture, StartWithoutDriverFailsWithTwoErrorLines) {
   auto service = MakeService();
-  bool started = true;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   EXPECT_FALSE(started);
   EXPECT_EQ(service->QueryThreadCount(), 0u);
   const std::string log = LogText();
@@ -115,8 +115,7 @@ TEST_F(ServiceFixture, StartWithoutDriverFailsWithTwoErrorLines) {
 TEST_F(ServiceFixture, StartSetsDriverPropertiesInOrderAndLogsStarted) {
   WithDriver();
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   EXPECT_TRUE(started);
   EXPECT_THAT(driver_->CallStrings(), ElementsAre("set Driver_EnableShowProgress=false",
                                                   "set ClearAccountAfterUpload=true"));
@@ -130,8 +129,7 @@ TEST_F(ServiceFixture, FailingDriverPropertyIsLoggedAndStartGoesOn) {
   WithDriver();
   driver_->failing.insert("Driver_EnableShowProgress");
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   EXPECT_TRUE(started);
   const std::string log = LogText();
   const size_t first = log.find("ServiceStart: Fake failure in Driver_EnableShowProgress");
@@ -169,8 +167,7 @@ TEST_F(ServiceFixture, StopSavesThreeSectionsThatTheNextStartReadsBack) {
   EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");
 
   auto again = MakeService();
-  bool started = false;
-  again->ServiceStart(&started);
+  const bool started = again->ServiceStart();
   ASSERT_TRUE(started);
   EXPECT_EQ(again->ServiceSettings().Snapshot().ImportInterval, 7);
   EXPECT_EQ(again->ServiceSettings().ScaleListCopy().size(), 2u);
@@ -199,8 +196,7 @@ TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
   WithDriver();
   VerboseLog();
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   service->ImportScanRequested = true;
   service->DeleteSendQueriesRequested = true;
@@ -228,8 +224,7 @@ TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {
   WithDriver();
   VerboseLog();
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   {
     std::unique_lock<std::shared_mutex> lock(service->ServiceSettings().Lock);
@@ -263,8 +258,7 @@ TEST_F(ServiceFixture, WorkerPoolFollowsSendThreadsCountAcrossAReload) {
              "Scale1=127.0.0.61\r\n" +
                  fields);
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   EXPECT_EQ(service->QueryThreadCount(), 5u);
   EXPECT_EQ(Count(LogText(), "IntFunction: Create thread "), 5u);
@@ -291,8 +285,7 @@ TEST_F(ServiceFixture, FieldConfigErrorLeavesThePoolEmpty) {
   WithDriver();
   VerboseLog();
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   EXPECT_EQ(service->QueryThreadCount(), 0u);
   EXPECT_THAT(LogText(), HasSubstr("IntFunction: Errors in config. Threads not created."));
@@ -303,8 +296,7 @@ TEST_F(ServiceFixture, StaleLockFilesAreDeletedAtStart) {
   dir_.Write("Query/svc1.lck", "TWorkQueryFilesThread 1\n");
   dir_.Write("Query/svc1.cmd", "[ServiceCommand]\r\n");
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   EXPECT_FALSE(FileExists(dir_.File("Query/svc1.lck")));
   EXPECT_TRUE(FileExists(dir_.File("Query/svc1.cmd")));
@@ -314,8 +306,7 @@ TEST_F(ServiceFixture, ConstructionWritesItsLinesOnceTheLogHasAFile) {
   WithDriver();
   VerboseLog();
   auto service = MakeService();
-  bool started = false;
-  service->ServiceStart(&started);
+  service->ServiceStart();
   const std::string log = LogText();
   // Construction ran while MinLevel was 5, so its level-2 lines were dropped;
   // the header block opens the file.
@@ -354,8 +345,7 @@ class ImportScanTest : public ServiceFixture {
                "[GlobalSettings]\r\nMaxLogLevelEvent=0\r\n" + extra + "[ListScales]\r\n" + scales);
     WithDriver();
     service_ = MakeService();
-    bool started = false;
-    service_->ServiceStart(&started);
+    const bool started = service_->ServiceStart();
     ASSERT_TRUE(started);
     service_->ImportScanRequested = true;
     service_->ShutdownRequested = true;
@@ -429,6 +419,16 @@ TEST_F(ImportScanTest, ExtraFormatReadsTheLastThreeCharacters) {
   DropImportFile(dir_, "goods106.txt", "x");
   Scan(kThreeScales, "ImportExtraFormat=1\r\n");
   EXPECT_THAT(QueuedScales(), ElementsAre("10.0.0.106 1"));
+}
+
+TEST_F(ImportScanTest, AQueryFolderThatCannotBeUsedEndsTheScanAndKeepsTheFile) {
+  dir_.Write("NotAFolder", "x");
+  DropImportFile(dir_, "goods.txt", "x");
+  Scan(kThreeScales, "QueryPath=" + dir_.File("NotAFolder") + "\r\n");
+  EXPECT_TRUE(FileExists(dir_.File("Import/goods.txt")));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceExecuteImport: No unique file name in " +
+                                   dir_.File("NotAFolder") + ": " + std::strerror(ENOTDIR)));
+  EXPECT_THAT(LogText(), Not(HasSubstr("Command file")));
 }
 
 TEST(CommandLineTest, SwitchesTakeEitherPrefixAndAnyCase) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -209,7 +211,9 @@ TEST(AutomationRegistryTest, AnUnreadableTableFileLeavesTheTable) {
   EXPECT_NE(registry.CreateOleObject("Keep.Me"), nullptr);
 
   ::setenv("TARVO_AUTOMATION_REGISTRY", dir.File("missing.ini").c_str(), 1);
-  EXPECT_FALSE(registry.LoadTableFromEnvironment());
+  std::string error;
+  EXPECT_FALSE(registry.LoadTableFromEnvironment(&error));
+  EXPECT_EQ(error, std::strerror(ENOENT));
   EXPECT_NE(registry.CreateOleObject("Keep.Me"), nullptr);
 
   dir.Write("empty.ini", "[ProgIDs]\n");

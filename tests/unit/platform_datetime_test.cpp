@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 #include "platform/system_formats.h"
 
 namespace tarvo {
@@ -90,13 +88,20 @@ TEST_F(DateTimeTest, ImpossibleDatesAndTimesAreRefused) {
       {2026, 1, 1, 0, 0, 0, 1000},
       {2026, 1, 1, -1, 0, 0, 0},
   };
+  const DateTime unchanged = Make(2026, 1, 1);
   for (const DateTimeParts& p : bad) {
-    EXPECT_THROW(DateTime::FromParts(p), std::invalid_argument)
+    DateTime dt = unchanged;
+    EXPECT_FALSE(DateTime::TryFromParts(p, &dt))
         << p.year << "-" << p.month << "-" << p.day << " " << p.hour << ":" << p.minute << ":"
         << p.second << "." << p.millisecond;
+    EXPECT_EQ(dt, unchanged);
+    EXPECT_TRUE(DateTime::FromParts(p).IsZero());
   }
-  EXPECT_NO_THROW(Make(2000, 2, 29));
-  EXPECT_NO_THROW(Make(2024, 2, 29));
+  DateTime dt;
+  EXPECT_TRUE(DateTime::TryFromParts({2000, 2, 29}, &dt));
+  ExpectParts(dt, 2000, 2, 29, 0, 0, 0, 0);
+  EXPECT_TRUE(DateTime::TryFromParts({2024, 2, 29, 23, 59, 59, 999}, &dt));
+  ExpectParts(dt, 2024, 2, 29, 23, 59, 59, 999);
 }
 
 TEST_F(DateTimeTest, AddMillisCrossesDaysMonthsAndTheEpoch) {

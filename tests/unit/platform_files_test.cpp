@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -20,6 +23,12 @@ std::vector<std::string> Names(const std::vector<FileEntry>& entries) {
   for (const FileEntry& e : entries)
     names.push_back(e.Name);
   return names;
+}
+
+// CreateUniqueTempFile's path; "" when it fails.
+std::string UniqueTempFile(const std::string& folder) {
+  std::string path;
+  return CreateUniqueTempFile(folder, "svc", &path) ? path : "";
 }
 
 TEST(PathTextTest, SplitsPaths) {
@@ -64,8 +73,9 @@ TEST(FilesTest, ReadsWritesAppendsAndDeletes) {
   EXPECT_FALSE(DirectoryExists(path));
   EXPECT_TRUE(DeleteFile(path));
   EXPECT_FALSE(FileExists(path));
-  EXPECT_FALSE(DeleteFile(path));
-  EXPECT_FALSE(LastSystemErrorMessage().empty());
+  std::string error;
+  EXPECT_FALSE(DeleteFile(path, &error));
+  EXPECT_FALSE(error.empty());
 }
 
 TEST(FilesTest, AtomicWriteLeavesNoTemporaryFileAndKeepsPermissions) {
@@ -164,6 +174,58 @@ TEST(FilesTest, RenameReplacesAndExclusiveCreateRefusesExisting) {
   EXPECT_EQ(GetFileSize64(dir.File("base.lck")), 0u);
 }
 
+// A failure says why in the system's words, also when clean-up calls follow
+// it, and an operation given no place for the reason fails the same way.
+TEST(FilesTest, FailuresGiveTheSystemsReason) {
+  TempDir dir;
+  dir.Write("file", "x");
+  const std::string missing = dir.File("missing/data");
+  std::string contents;
+  std::string path;
+  const struct {
+    const char* what;
+    std::function<bool(std::string* error)> call;
+    int reason;
+  } cases[] = {
+      {"ForceDirectories \"\"", [&](std::string* e) { return ForceDirectories("", e); }, EINVAL},
+      {"ForceDirectories below a file",
+       [&](std::string* e) { return ForceDirectories(dir.File("file/sub"), e); }, ENOTDIR},
+      {"DeleteFile", [&](std::string* e) { return DeleteFile(missing, e); }, ENOENT},
+      {"RenameFile", [&](std::string* e) { return RenameFile(missing, dir.File("to"), e); },
+       ENOENT},
+      {"CopyFileReplace from nothing",
+       [&](std::string* e) { return CopyFileReplace(missing, dir.File("to"), e); }, ENOENT},
+      {"CopyFileReplace from a folder",
+       [&](std::string* e) { return CopyFileReplace(dir.path(), dir.File("to"), e); }, EISDIR},
+      {"CopyFileReplace into nothing",
+       [&](std::string* e) { return CopyFileReplace(dir.File("file"), missing, e); }, ENOENT},
+      {"ReadFileToString", [&](std::string* e) { return ReadFileToString(missing, &contents, e); },
+       ENOENT},
+      {"ReadFileToString of a folder",
+       [&](std::string* e) { return ReadFileToString(dir.path(), &contents, e); }, EISDIR},
+      {"ReadFileChunks",
+       [&](std::string* e) {
+         return ReadFileChunks(
+             dir.path(), 16, [](std::string_view) { return true; }, e);
+       },
+       EISDIR},
+      {"WriteFileAtomic", [&](std::string* e) { return WriteFileAtomic(missing, "x", e); }, ENOENT},
+      {"AppendToFile", [&](std::string* e) { return AppendToFile(missing, "x", e); }, ENOENT},
+      {"CreateFileExclusive",
+       [&](std::string* e) { return CreateFileExclusive(dir.File("file"), e); }, EEXIST},
+      {"CreateUniqueTempFile",
+       [&](std::string* e) { return CreateUniqueTempFile(dir.File("missing"), "svc", &path, e); },
+       ENOENT},
+  };
+  for (const auto& c : cases) {
+    std::string error = "stale";
+    EXPECT_FALSE(c.call(&error)) << c.what;
+    EXPECT_EQ(error, std::strerror(c.reason)) << c.what;
+    EXPECT_FALSE(c.call(nullptr)) << c.what;
+  }
+  EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{"file"});
+}
+
 TEST(FilesTest, ListsInNameOrderByMask) {
   TempDir dir;
   for (const char* name : {"b.TXT", "a.txt", "C.txt", "goods.plu", "x.txt.bak", "noext"}) {
@@ -211,7 +273,7 @@ TEST(FilesTest, UniqueTempFilesAreCreatedExclusively) {
   TempDir dir;
   std::set<std::string> paths;
   for (int i = 0; i < 200; ++i) {
-    const std::string path = CreateUniqueTempFile(dir.path(), "svc");
+    const std::string path = UniqueTempFile(dir.path());
     ASSERT_FALSE(path.empty());
     EXPECT_TRUE(paths.insert(path).second) << path;
     EXPECT_EQ(ExtractFilePath(path), dir.path() + "/");
@@ -226,8 +288,8 @@ TEST(FilesTest, UniqueTempFilesAreCreatedExclusively) {
     EXPECT_EQ(GetFileSize64(path), 0u);
   }
   EXPECT_EQ(ListFolder(dir.path(), "svc*.TMP").size(), 200u);
-  EXPECT_EQ(CreateUniqueTempFile(dir.File("missing"), "svc"), "");
-  EXPECT_EQ(CreateUniqueTempFile("", "svc"), "");
+  EXPECT_EQ(UniqueTempFile(dir.File("missing")), "");
+  EXPECT_EQ(UniqueTempFile(""), "");
 }
 
 TEST(FilesTest, UniqueTempFileFindsTheLastFreeName) {
@@ -240,8 +302,8 @@ TEST(FilesTest, UniqueTempFileFindsTheLastFreeName) {
     std::snprintf(name, sizeof(name), "svc%X.TMP", n);
     ASSERT_TRUE(CreateFileExclusive(dir.File(name)));
   }
-  EXPECT_EQ(CreateUniqueTempFile(dir.path(), "svc"), dir.File("svcBEEF.TMP"));
-  EXPECT_EQ(CreateUniqueTempFile(dir.path(), "svc"), "");
+  EXPECT_EQ(UniqueTempFile(dir.path()), dir.File("svcBEEF.TMP"));
+  EXPECT_EQ(UniqueTempFile(dir.path()), "");
 }
 
 TEST(FilesTest, UniqueTempFilesFromManyThreadsNeverCollide) {
@@ -251,7 +313,7 @@ TEST(FilesTest, UniqueTempFilesFromManyThreadsNeverCollide) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 100; ++i)
-        made[t].push_back(CreateUniqueTempFile(dir.path(), "svc"));
+        made[t].push_back(UniqueTempFile(dir.path()));
     });
   }
   for (auto& t : threads)

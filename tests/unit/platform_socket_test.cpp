@@ -22,7 +22,7 @@ struct Pair {
     std::string error;
     listener = TcpListen(kLoopback, 0, &error);
     EXPECT_NE(listener, nullptr) << error;
-    client = TcpConnect(kLoopback, listener->Port(), 2000, &error);
+    client = TcpConnect(kLoopback, listener->Port(), 2000, nullptr, &error);
     EXPECT_NE(client, nullptr) << error;
     server = listener->Accept();
     EXPECT_NE(server, nullptr);
@@ -140,7 +140,7 @@ TEST(TcpConnectionTest, CloseFromAnotherThreadUnblocksAReader) {
 TEST(TcpConnectTest, ReportsARefusedConnection) {
   std::string error;
   ConnectFailure failure = ConnectFailure::kNone;
-  auto c = TcpConnect(kLoopback, FreePort(), 2000, &error, &failure);
+  auto c = TcpConnect(kLoopback, FreePort(), 2000, &failure, &error);
   EXPECT_EQ(c, nullptr);
   EXPECT_EQ(failure, ConnectFailure::kRefused);
   EXPECT_EQ(error, "Connection refused");
@@ -149,10 +149,10 @@ TEST(TcpConnectTest, ReportsARefusedConnection) {
 TEST(TcpConnectTest, ReportsABadAddress) {
   std::string error;
   ConnectFailure failure = ConnectFailure::kNone;
-  EXPECT_EQ(TcpConnect("not-an-ip", 5001, 2000, &error, &failure), nullptr);
+  EXPECT_EQ(TcpConnect("not-an-ip", 5001, 2000, &failure, &error), nullptr);
   EXPECT_EQ(failure, ConnectFailure::kBadAddress);
   EXPECT_NE(error.find("not-an-ip"), std::string::npos);
-  EXPECT_EQ(TcpConnect("", 5001, 2000, &error, &failure), nullptr);
+  EXPECT_EQ(TcpConnect("", 5001, 2000, &failure, &error), nullptr);
   EXPECT_EQ(failure, ConnectFailure::kBadAddress);
 }
 
@@ -161,7 +161,7 @@ TEST(TcpListenTest, ReusesAnAddressRightAfterTheLastListenerClosed) {
   auto first = TcpListen(kLoopback, 0, &error);
   ASSERT_NE(first, nullptr);
   int port = first->Port();
-  auto c = TcpConnect(kLoopback, port, 2000, &error);
+  auto c = TcpConnect(kLoopback, port, 2000, nullptr, &error);
   auto s = first->Accept();
   s->Close();  // leaves the server side in TIME_WAIT
   first.reset();
@@ -202,8 +202,8 @@ TEST(TcpServerTest, EchoesLinesOnEveryConnectionInItsOwnThread) {
   ASSERT_NE(server.Port(), 0);
   EXPECT_TRUE(server.Active());
 
-  auto a = TcpConnect(kLoopback, server.Port(), 2000, &error);
-  auto b = TcpConnect(kLoopback, server.Port(), 2000, &error);
+  auto a = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
+  auto b = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
   ASSERT_TRUE(a && b);
   // b is answered while a stays open and idle.
   ASSERT_TRUE(b->WriteLn("two"));
@@ -234,10 +234,10 @@ TEST(TcpServerTest, ClosesConnectionsBeyondTheCapAtOnce) {
                      nullptr);
   ASSERT_TRUE(server.Activate());
   std::string error;
-  auto a = TcpConnect(kLoopback, server.Port(), 2000, &error);
-  auto b = TcpConnect(kLoopback, server.Port(), 2000, &error);
+  auto a = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
+  auto b = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
   ASSERT_TRUE(WaitUntil([&] { return connects == 2; }, 5000));
-  auto c = TcpConnect(kLoopback, server.Port(), 2000, &error);
+  auto c = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
   ASSERT_NE(c, nullptr);
   c->SetTimeoutMillis(5000);
   std::string line;
@@ -248,7 +248,7 @@ TEST(TcpServerTest, ClosesConnectionsBeyondTheCapAtOnce) {
   a.reset();
   EXPECT_TRUE(WaitUntil(
       [&] {
-        auto d = TcpConnect(kLoopback, server.Port(), 2000, &error);
+        auto d = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
         if (d == nullptr || !d->WriteLn("hi"))
           return false;
         d->SetTimeoutMillis(2000);
@@ -270,12 +270,12 @@ TEST(TcpServerTest, DeactivateClosesBlockedConnectionsAndJoinsTheirThreads) {
   std::string error;
   std::vector<std::unique_ptr<TcpConnection>> clients;
   for (int i = 0; i < 5; ++i)
-    clients.push_back(TcpConnect(kLoopback, server.Port(), 2000, &error));
+    clients.push_back(TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error));
   ASSERT_TRUE(WaitUntil([&] { return running == 5; }, 5000));
   server.Deactivate();
   EXPECT_EQ(finished, 5);
   // Nothing listens any more.
-  EXPECT_EQ(TcpConnect(kLoopback, server.Port(), 2000, &error), nullptr);
+  EXPECT_EQ(TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error), nullptr);
 }
 
 TEST(TcpServerTest, AHandlerThatThrowsEndsOnlyItsOwnConnection) {
@@ -293,8 +293,8 @@ TEST(TcpServerTest, AHandlerThatThrowsEndsOnlyItsOwnConnection) {
       nullptr);
   ASSERT_TRUE(server.Activate());
   std::string error, line;
-  auto bad = TcpConnect(kLoopback, server.Port(), 2000, &error);
-  auto good = TcpConnect(kLoopback, server.Port(), 2000, &error);
+  auto bad = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
+  auto good = TcpConnect(kLoopback, server.Port(), 2000, nullptr, &error);
   ASSERT_TRUE(bad->WriteLn("boom"));
   bad->SetTimeoutMillis(5000);
   EXPECT_FALSE(bad->ReadLn(&line));

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -562,6 +564,23 @@ TEST_F(WorkerTest, AnExceptionInTheCommandIsRetriedEveryPassWithTheScaleReleased
   worker->Pass();
   EXPECT_FALSE(worker->Busy);
   EXPECT_FALSE(h.QueryFileExists("svc0001.cmd"));
+}
+
+TEST_F(WorkerTest, AnUnreadableCommandFileIsLoggedAndReadAgainNextPass) {
+  auto worker = Begin();
+  // A folder stands where the claimed command file should be.
+  const std::string command = h.dir.File("Query/svc0001.cmd");
+  std::filesystem::create_directories(command);
+  worker->CommandFileName = command;
+  worker->Busy = true;
+  EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kSleep);
+  const std::string error = "Cannot open file \"" + command + "\". " + std::strerror(EISDIR);
+  EXPECT_EQ(h.LevelOf(error), 5);
+  EXPECT_TRUE(worker->Busy);
+  EXPECT_FALSE(Has("Enter critical section <WorkIPList>."));
+
+  worker->Pass();
+  EXPECT_EQ(h.Count(error), 2);
 }
 
 TEST_F(WorkerTest, WithoutADriverCommandsStayQueued) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/socket.h"
 
 namespace tarvo::scale {
@@ -127,10 +128,6 @@ const DefaultSetting kNonZeroDefaults[] = {
     {"En_PCS_Kg", 1, nullptr},
     {"UserBarCode", 0, "000000000000"},
 };
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool EqualsNoCase(const std::string& a, const char* b) {
   size_t n = std::strlen(b);

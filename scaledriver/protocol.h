@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "scaledriver/driver_interface.h"
+
 namespace tarvo {
 
 class TcpConnection;
@@ -187,7 +189,6 @@ struct MessageRecord {
   friend bool operator==(const MessageRecord&, const MessageRecord&) = default;
 };
 
-constexpr int kHotKeyCount = 224;
 using HotKeyTable = std::array<int32_t, kHotKeyCount>;  // index 0 = key 1
 
 // ---------------------------------------------------------------------------

@@ -19,7 +19,6 @@ using scale::PluRecord;
 namespace {
 
 constexpr const char kBuiltinName[] = "TarvoNetDriver";
-constexpr const char kProgId[] = "TarvoDriver.TarvoOLEDriver";
 constexpr const char kOk[] = "OK";
 
 enum class Kind { kBool, kInt, kDouble, kText, kDate };
@@ -63,10 +62,6 @@ PluRecord DefaultPlu() {
   r.WeightUnit = 4;  // kg
   r.Message = kMessageDefault + 1;
   return r;
-}
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // Member names are matched without regard to case.
@@ -515,9 +510,9 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
       CheckArgCount(name, args, 2);
       int32_t key = ToInt(name, args[0]);
       int32_t value = ToInt(name, args[1]);
-      if (key < 1 || key > scale::kHotKeyCount) {
+      if (key < 1 || key > kHotKeyCount) {
         Raise(name + ": key number " + std::to_string(key) + " is outside 1.." +
-              std::to_string(scale::kHotKeyCount));
+              std::to_string(kHotKeyCount));
       }
       b.hotKeys[key - 1] = value;
       break;
@@ -756,7 +751,7 @@ void RegisterScaleDriver(AutomationRegistry& registry) {
     return std::unique_ptr<AutomationObject>(
         std::make_unique<ScaleDriver>(ScaleDriverOptionsFromEnvironment()));
   });
-  registry.MapProgId(kProgId, kBuiltinName);
+  registry.MapProgId(kScaleDriverProgId, kBuiltinName);
 }
 
 }  // namespace tarvo

@@ -5,7 +5,6 @@
 #include <exception>
 #include <utility>
 
-#include "common/miscutil.h"
 #include "common/verutil.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -18,14 +17,6 @@ namespace tarvo {
 namespace {
 
 const char kCrLf[] = "\r\n";
-
-std::string AsciiLower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 std::string Stars() {
   return std::string(100, '*');
@@ -59,8 +50,8 @@ LogProcessInfo LogProcessInfo::Current() {
   LogProcessInfo info;
   info.ExePath = ExecutablePath();
   info.FileVersion = GetFileVersion("");
-  info.ComputerName = GetLocalComputerName();
-  info.UserName = GetLocalUserName();
+  info.ComputerName = tarvo::ComputerName();
+  info.UserName = tarvo::UserName();
   return info;
 }
 

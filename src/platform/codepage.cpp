@@ -299,6 +299,20 @@ char AnsiUpperChar(char c) {
   return static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
 }
 
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    c = AsciiLower(c);
+  return text;
+}
+
 TextEncoding DetectBom(const std::string& bytes) {
   if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
     return TextEncoding::kUtf8;

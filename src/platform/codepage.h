@@ -20,6 +20,12 @@ std::string AnsiUpperCase(const std::string& ansi);
 std::string AnsiLowerCase(const std::string& ansi);
 char AnsiUpperChar(char c);
 
+// Case of the ASCII letters only; every other byte, Cyrillic included, stays
+// as it is.
+char AsciiLower(char c);
+char AsciiUpper(char c);
+std::string AsciiLower(std::string text);
+
 // The encoding a text file declares by its byte-order mark.
 enum class TextEncoding { kNone, kUtf8, kUtf16LE, kUtf16BE };
 TextEncoding DetectBom(const std::string& bytes);

@@ -5,8 +5,8 @@
 #include <bit>
 #include <limits>
 
-#include "common/miscutil.h"
 #include "common/newrxstrutils.h"
+#include "common/number_text.h"
 #include "common/textnames.h"
 #include "platform/codepage.h"
 #include "platform/system_formats.h"
@@ -188,11 +188,6 @@ bool IsMarker(char c, char upperMarker) {
   return AnsiUpperChar(c) == upperMarker;
 }
 
-// Converts `text` into *value when it is an integer; keeps *value otherwise.
-void ReadInt(std::string_view text, int32_t* value) {
-  TryImportStrToInt(text, value);
-}
-
 // Plain decimals ([sign] digits [separator digits], at most 15 digits) are
 // converted here: the digits make an exact integer and one division by an
 // exact power of ten rounds as the full conversion does. False for any other
@@ -339,35 +334,6 @@ void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields
   }
 }
 
-bool TryImportStrToInt(std::string_view text, int32_t* value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ')
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i == text.size())
-    return false;
-  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-  int64_t number = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9')
-      return false;
-    number = number * 10 + (c - '0');
-    if (number > kLimit)
-      return false;
-  }
-  if (negative)
-    number = -number;
-  if (number > std::numeric_limits<int32_t>::max())
-    return false;
-  *value = static_cast<int32_t>(number);
-  return true;
-}
-
 double ImportStrToFloat(std::string_view text, double fallback) {
   double value = 0.0;
   if (TryPlainDecimal(text, GetSystemFormats().DecimalSeparator, &value))
@@ -441,9 +407,9 @@ bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
     MPLUData& plu = plus_.back();
     int32_t pieces = 0;
     int32_t hundredGrams = 0;
-    if (TryImportStrToInt(fields[5], &pieces) && pieces != 0) {
+    if (TryStrToInt(fields[5], &pieces) && pieces != 0) {
       plu.WeightUnit = kUnitPiecesKg;
-    } else if (n >= 7 && TryImportStrToInt(fields[6], &hundredGrams) && hundredGrams != 0) {
+    } else if (n >= 7 && TryStrToInt(fields[6], &hundredGrams) && hundredGrams != 0) {
       plu.WeightUnit = kUnit100g;
     } else {
       plu.WeightUnit = kUnitKg;
@@ -454,7 +420,7 @@ bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
 
 MMessage* PLULineParser::AttachIngredients(std::string_view numberText, int32_t* number) {
   *number = 0;
-  TryImportStrToInt(numberText, number);
+  TryStrToInt(numberText, number);
   if (*number == 0)
     return nullptr;
   const int64_t index = FindPLU(*number);
@@ -538,12 +504,12 @@ void PLULineParser::CutFixedFields(std::string_view line) {
     // two columns further. The name then stands two columns to the right.
     int32_t shelfTime = 0;
     if (i != kFieldShlefTime || settings_.ImportExtraFormat != 1 ||
-        length < int64_t{field.PosEnd} + 2 || !TryImportStrToInt(text, &shelfTime) ||
+        length < int64_t{field.PosEnd} + 2 || !TryStrToInt(text, &shelfTime) ||
         shelfTime <= kShelfTimeLimit) {
       continue;
     }
     int32_t complement = 0;
-    TryImportStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
+    TryStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
     if (slot(field.Pos)) {
       std::string negative(1, '-');
       negative += std::to_string(65536 - int64_t{complement});
@@ -604,7 +570,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   std::string_view t;
   auto readInt = [&](int index, int32_t* member) {
     if (text(index, &t))
-      ReadInt(t, member);
+      TryStrToInt(t, member);
   };
   auto readFloat = [&](int index, double* member) {
     if (text(index, &t))
@@ -618,9 +584,9 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
     // The store code carries a two-character prefix; the department is two
     // characters; the barcode type is not in the record.
     if (text(kFieldCode, &t) && t.size() > 2)
-      ReadInt(t.substr(2), &plu.AddCode);
+      TryStrToInt(t.substr(2), &plu.AddCode);
     if (text(kFieldDep, &t) && t.size() >= 2)
-      ReadInt(t.substr(0, 2), &plu.Dep);
+      TryStrToInt(t.substr(0, 2), &plu.Dep);
   } else {
     readInt(kFieldCode, &plu.AddCode);
     readInt(kFieldBarCodeType, &plu.BarCodeType);
@@ -632,7 +598,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   // IcePercent (field 8) is never read from a line.
   if (text(kFieldShlefTime, &t)) {
     int32_t shelfTime = 0;
-    if (TryImportStrToInt(t, &shelfTime)) {
+    if (TryStrToInt(t, &shelfTime)) {
       // The delimited record-marker layout writes a negative shelf time as
       // its 16-bit complement.
       if (format == 2 && shelfTime > kShelfTimeLimit)
@@ -649,7 +615,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   readInt(kFieldPackageType, &plu.PackageType);
   if (text(kFieldPackageWeight, &t)) {
     int32_t weight = 0;
-    if (TryImportStrToInt(t, &weight))
+    if (TryStrToInt(t, &weight))
       plu.PackageWeight = weight;
   }
   readInt(kFieldTolerance, &plu.Tolerance);
@@ -679,7 +645,7 @@ void PLULineParser::SetPLUDefaults() {
     int32_t value = DriverDefault(property).AsInt();
     const std::string& defVal = config[index].DefVal;
     if (!defVal.empty())
-      TryImportStrToInt(defVal, &value);
+      TryStrToInt(defVal, &value);
     return value;
   };
   auto floatDefault = [&](int index, int property) {
@@ -710,12 +676,12 @@ void PLULineParser::SetPLUDefaults() {
   // The ice glaze percent is written as a whole number.
   plu.IcePercent = DriverDefault(kIcePercentDef).AsDouble();
   int32_t icePercent = 0;
-  if (TryImportStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
+  if (TryStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
     plu.IcePercent = icePercent;
 
   // The production date default is a day number; none when not given.
   int32_t day = 0;
-  TryImportStrToInt(config[kFieldProductionDate].DefVal, &day);
+  TryStrToInt(config[kFieldProductionDate].DefVal, &day);
   plu.ProductionDate = DateTime(day);
 }
 

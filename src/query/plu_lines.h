@@ -100,12 +100,6 @@ class LineCounter {
 //    no empty last field. Fields are not trimmed.
 void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields);
 
-// The integer conversion of import fields: blanks before the number are
-// accepted, then an optional sign and decimal digits, within the range of a
-// 32-bit integer. Anything else, trailing blanks included, fails (false,
-// *value untouched).
-bool TryImportStrToInt(std::string_view text, int32_t* value);
-
 // The decimal conversion of import fields: the number written with the
 // system decimal separator, or failing that with every "." read as ","
 // (so "2.5" reads on both kinds of system); blanks around the number are

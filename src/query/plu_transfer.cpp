@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "common/miscutil.h"
+#include "common/number_text.h"
 #include "common/structdefines.h"
 #include "platform/codepage.h"
 

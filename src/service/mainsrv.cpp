@@ -4,7 +4,8 @@
 #include <thread>
 
 #include "common/fileswork.h"
-#include "common/miscutil.h"
+#include "common/ip_address.h"
+#include "common/number_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -22,47 +23,9 @@ constexpr char kSupportSite[] = "www.tarvo.example";
 // Interval of the main loop's pass.
 constexpr int64_t kLoopSleepMs = 300;
 
-// The listing's final codes, as the import scan reports them.
-constexpr int kFindPathNotFound = 3;
-constexpr int kFindNoMoreFiles = 18;
-
 // How long a file in the import folder must stay unchanged before it is
 // queued.
 constexpr int64_t kImportSettleMs = 2000;
-
-std::string AsciiLowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-// A decimal integer as the platform converts it: optional leading blanks and
-// sign, then digits only.
-bool TryParseDecimal(const std::string& text, int32_t* value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ')
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-    negative = text[i++] == '-';
-  if (i == text.size())
-    return false;
-  int64_t n = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9')
-      return false;
-    n = n * 10 + (text[i] - '0');
-    if (n > 2147483648LL)
-      return false;
-  }
-  n = negative ? -n : n;
-  if (n > 2147483647LL)
-    return false;
-  *value = static_cast<int32_t>(n);
-  return true;
-}
 
 const char kLoopRule[] = "ServiceExecute: *****************************************************";
 
@@ -172,7 +135,7 @@ void TMainTarvoService::ServiceStart(bool* started) {
   }
 
   try {
-    ScaleDriver = context_.registry->CreateOleObject(kDriverProgId);
+    ScaleDriver = context_.registry->CreateOleObject(kScaleDriverProgId);
   } catch (const std::exception& e) {
     LogWrite("ServiceStart: Tarvo OLE-driver not found!.", 5);
     LogWrite(std::string("ServiceStart: ") + e.what(), 5);
@@ -402,9 +365,9 @@ bool TMainTarvoService::ImportScan() {
         LogWrite("ServiceExecute: Find import file <" + entry.Name + ">.", 0);
       }
     }
-    const int code = found ? kFindNoMoreFiles : kFindPathNotFound;
+    const int code = found ? kSearchNoMoreFiles : kSearchPathNotFound;
     LogWrite("Search end. Return code: " + std::to_string(code), 0);
-    LogWrite(code == kFindNoMoreFiles ? "No more files." : "Unknown find error.", 0);
+    LogWrite(code == kSearchNoMoreFiles ? "No more files." : "Unknown find error.", 0);
 
     const int64_t now = FileTimeNowMillis();
     for (const FileEntry& entry : entries) {
@@ -446,7 +409,7 @@ bool TMainTarvoService::ImportScan() {
 }
 
 int ImportCommandNumber(const std::string& fileName) {
-  const std::string ext = AsciiLowerCase(ExtractFileExt(fileName));
+  const std::string ext = AsciiLower(ExtractFileExt(fileName));
   if (ext.empty())
     return -1;
   for (int i = 0; i < kImportFileKindCount; ++i) {
@@ -471,7 +434,7 @@ int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
   if (!named)
     return 0;
   int32_t number = 0;
-  if (!TryParseDecimal(base.substr(length - 3), &number))
+  if (!TryStrToInt(base.substr(length - 3), &number))
     number = 0;
   return number >= 1 && number <= 254 ? number : 0;
 }

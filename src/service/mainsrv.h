@@ -26,7 +26,6 @@ namespace tarvo {
 // Registration data of the service.
 inline constexpr char kServiceName[] = "MainTarvoService";
 inline constexpr char kServiceDisplayName[] = "Tarvo Scale Server";
-inline constexpr char kDriverProgId[] = "TarvoDriver.TarvoOLEDriver";
 
 // What the service needs from its host. Everything must outlive the service.
 struct ServiceContext {

@@ -1,11 +1,11 @@
 #include "settings/workservicesettings.h"
 
 #include <algorithm>
-#include <climits>
 #include <mutex>
 #include <utility>
 
-#include "common/miscutil.h"
+#include "common/ip_address.h"
+#include "common/number_text.h"
 #include "platform/files.h"
 #include "platform/system_formats.h"
 #include "settings/inifile.h"
@@ -49,27 +49,7 @@ std::string FieldKey(int index, const char* attribute) {
 }  // namespace
 
 bool TryParseSettingInt(const std::string& text, int32_t* value) {
-  const std::string t = TrimBlanks(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-    negative = t[i++] == '-';
-  if (i == t.size())
-    return false;
-  int64_t n = 0;
-  for (; i < t.size(); ++i) {
-    if (t[i] < '0' || t[i] > '9')
-      return false;
-    n = n * 10 + (t[i] - '0');
-    if (n > static_cast<int64_t>(INT32_MAX) + 1)
-      return false;
-  }
-  if (negative)
-    n = -n;
-  if (n > INT32_MAX || n < INT32_MIN)
-    return false;
-  *value = static_cast<int32_t>(n);
-  return true;
+  return TryStrToInt(TrimBlanks(text), value);
 }
 
 bool TryParseSettingBool(const std::string& text, bool* value) {

@@ -62,7 +62,7 @@ class ServiceFixture : public ::testing::Test {
     return std::make_unique<TMainTarvoService>(context);
   }
 
-  void WithDriver() { registry_.MapProgId(kDriverProgId, "FakeDriver"); }
+  void WithDriver() { registry_.MapProgId(kScaleDriverProgId, "FakeDriver"); }
 
   // Settings that let every level reach the log file.
   void VerboseLog() {

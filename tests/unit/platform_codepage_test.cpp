@@ -72,6 +72,18 @@ TEST(CodePageTest, ChangesCaseOfLatinAndCyrillicLetters) {
   }
 }
 
+TEST(CodePageTest, AsciiCaseLeavesEveryOtherByte) {
+  EXPECT_EQ(AsciiLower("#HEADER .TxU 09 [@]"), "#header .txu 09 [@]");
+  EXPECT_EQ(AsciiLower(kAnsi), kAnsi);  // the Cyrillic capital stays
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const bool upper = c >= 'A' && c <= 'Z';
+    const bool lower = c >= 'a' && c <= 'z';
+    EXPECT_EQ(AsciiLower(c), upper ? static_cast<char>(c + 32) : c) << b;
+    EXPECT_EQ(AsciiUpper(c), lower ? static_cast<char>(c - 32) : c) << b;
+  }
+}
+
 TEST(CodePageTest, DetectsByteOrderMarks) {
   EXPECT_EQ(DetectBom("\xEF\xBB\xBFtext"), TextEncoding::kUtf8);
   EXPECT_EQ(DetectBom("\xFF\xFEt\0"), TextEncoding::kUtf16LE);

@@ -186,31 +186,6 @@ TEST(FieldListTest, FieldsViewTheLineOrHoldTheirChangedText) {
 // ---------------------------------------------------------------------------
 // Conversions.
 
-TEST(TryImportStrToIntTest, LeadingBlanksAreAcceptedTrailingBlanksFail) {
-  int32_t v = 7;
-  EXPECT_TRUE(TryImportStrToInt("  42", &v));
-  EXPECT_EQ(v, 42);
-  EXPECT_FALSE(TryImportStrToInt("42 ", &v));
-  EXPECT_EQ(v, 42);
-  EXPECT_TRUE(TryImportStrToInt("-17", &v));
-  EXPECT_EQ(v, -17);
-  EXPECT_TRUE(TryImportStrToInt("+5", &v));
-  EXPECT_EQ(v, 5);
-}
-
-TEST(TryImportStrToIntTest, RejectsNonNumbersAndValuesOutsideInt32) {
-  int32_t v = 9;
-  for (const char* text : {"", " ", "-", "+", "1.5", "12a", "0x10", "2147483648", "-2147483649",
-                           "99999999999999999999"}) {
-    EXPECT_FALSE(TryImportStrToInt(text, &v)) << text;
-  }
-  EXPECT_EQ(v, 9);
-  EXPECT_TRUE(TryImportStrToInt("2147483647", &v));
-  EXPECT_EQ(v, 2147483647);
-  EXPECT_TRUE(TryImportStrToInt("-2147483648", &v));
-  EXPECT_EQ(v, INT32_MIN);
-}
-
 TEST(ImportStrToFloatTest, SystemSeparatorThenPointAsCommaBlanksIgnored) {
   SetSystemFormats(SystemFormats());
   EXPECT_DOUBLE_EQ(ImportStrToFloat("2.5", 9), 2.5);

@@ -1,5 +1,5 @@
-// Program start-up: the service object is created in every run; the command
-// line decides whether it is registered, removed or run.
+#include "service/program.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -44,6 +44,22 @@ int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
 }
 
 }  // namespace
+
+bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
+  const std::string wanted = AnsiUpperCase(name);
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/'))
+      continue;
+    if (AnsiUpperCase(arg.substr(1)) == wanted)
+      return true;
+  }
+  return false;
+}
+
+bool IsServiceInstalled(const std::vector<std::string>& args) {
+  return FindCmdLineSwitch(args, "INSTALL") && FindCmdLineSwitch(args, "SILENT") &&
+         ServiceExists(kServiceName);
+}
 
 int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry) {
   LoadSystemFormatsFromEnvironment();

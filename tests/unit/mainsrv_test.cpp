@@ -431,13 +431,5 @@ TEST_F(ImportScanTest, ExtraFormatReadsTheLastThreeCharacters) {
   EXPECT_THAT(QueuedScales(), ElementsAre("10.0.0.106 1"));
 }
 
-TEST(CommandLineTest, SwitchesTakeEitherPrefixAndAnyCase) {
-  EXPECT_TRUE(FindCmdLineSwitch({"-silent"}, "SILENT"));
-  EXPECT_TRUE(FindCmdLineSwitch({"/Silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"--silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"/silentx"}, "SILENT"));
-}
-
 }  // namespace
 }  // namespace tarvo

@@ -220,49 +220,34 @@ void TMainTarvoService::ServiceExecute() {
         RestartTCPServersRequested = false;
         LogWrite("ServiceExecute: Restart TCP Servers.", 0);
       }
-      if (ReloadSettingsRequested) {
-        try {
-          LogWrite("ServiceExecute: Reload settings.", 0);
-          const MSettingsValues values = settings_->Snapshot();
-          if (values.EnableLogFile) {
-            SwitchLogFile(true);
-          } else {
-            LogWrite("#LINE", 0);
-            LogWrite("Service: Log-file disabled.", 1);
-            LogWrite("#LINE", 0);
-            SwitchLogFile(false);
-          }
-          Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
-          RestartQueryThreadsRequested = true;
-          ReloadSettingsRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~ReloadSettings: ") + e.what(), 5);
+      RunRequestedStep(ReloadSettingsRequested, "ReloadSettings", [this] {
+        LogWrite("ServiceExecute: Reload settings.", 0);
+        const MSettingsValues values = settings_->Snapshot();
+        if (values.EnableLogFile) {
+          SwitchLogFile(true);
+        } else {
+          LogWrite("#LINE", 0);
+          LogWrite("Service: Log-file disabled.", 1);
+          LogWrite("#LINE", 0);
+          SwitchLogFile(false);
         }
-      }
-      if (RestartQueryThreadsRequested) {
-        try {
-          LogWrite("ServiceExecute: Restart query threads.", 0);
-          DeleteQueryThreads();
-          DeleteQueryFiles(".lck");
-          CreateQueryThreads();
-          RestartQueryThreadsRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~RestartQuery: ") + e.what(), 5);
-        }
-      }
-      if (DeleteSendQueriesRequested) {
-        try {
-          LogWrite("ServiceExecute: Delete send queries.", 0);
-          DeleteQueryThreads();
-          DeleteQueryFiles(".dat");
-          DeleteQueryFiles(".cmd");
-          DeleteQueryFiles(".lck");
-          CreateQueryThreads();
-          DeleteSendQueriesRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~DeleteSend: ") + e.what(), 5);
-        }
-      }
+        Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
+        RestartQueryThreadsRequested = true;
+      });
+      RunRequestedStep(RestartQueryThreadsRequested, "RestartQuery", [this] {
+        LogWrite("ServiceExecute: Restart query threads.", 0);
+        DeleteQueryThreads();
+        DeleteQueryFiles(".lck");
+        CreateQueryThreads();
+      });
+      RunRequestedStep(DeleteSendQueriesRequested, "DeleteSend", [this] {
+        LogWrite("ServiceExecute: Delete send queries.", 0);
+        DeleteQueryThreads();
+        DeleteQueryFiles(".dat");
+        DeleteQueryFiles(".cmd");
+        DeleteQueryFiles(".lck");
+        CreateQueryThreads();
+      });
       if (Timer_ImportInterval.Fire())
         Timer_ImportIntervalTimer();
       if (ImportScanRequested) {
@@ -280,6 +265,18 @@ void TMainTarvoService::ServiceExecute() {
   }
   LogWrite(kLoopRule, 1);
   LogWrite("ServiceExecute: Execute end.", 3);
+}
+
+void TMainTarvoService::RunRequestedStep(std::atomic<bool>& requested, const char* name,
+                                         const std::function<void()>& step) {
+  if (!requested)
+    return;
+  try {
+    step();
+    requested = false;
+  } catch (const std::exception& e) {
+    LogWrite(std::string("ServiceExecute~") + name + ": " + e.what(), 5);
+  }
 }
 
 void TMainTarvoService::CreateQueryThreads() {

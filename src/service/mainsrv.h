@@ -110,6 +110,11 @@ class TMainTarvoService : public LogSink {
   void SwitchLogFile(bool enabled);
   // Serves pending stop and shutdown requests of the operating system.
   void ProcessControlRequests();
+  // Runs `step` of the main loop when `requested` is set, and clears the
+  // request when the step succeeds. A failed step is logged as
+  // "ServiceExecute~<name>: <message>" and stays requested for the next pass.
+  void RunRequestedStep(std::atomic<bool>& requested, const char* name,
+                        const std::function<void()>& step);
 
   const ServiceContext context_;
   const Clock& clock_;

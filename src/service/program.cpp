@@ -84,24 +84,20 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
     return 0;
 
   if (install || uninstall) {
+    // INSTALL wins when both are given.
     std::string error;
-    if (install) {
-      ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
-      if (InstallService(reg, &error)) {
-        service->ServiceInstall();
-        return 0;
-      }
-      PrintError(std::string("Service \"") + kServiceDisplayName +
-                 "\" failed to install with error: \"" + error + "\"");
+    const ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
+    if (install ? !InstallService(reg, &error) : !UninstallService(kServiceName, &error)) {
+      PrintError(std::string("Service \"") + kServiceDisplayName + "\" failed to " +
+                 (install ? "install" : "uninstall") + " with error: \"" + error + "\"");
       return 1;
     }
-    if (UninstallService(kServiceName, &error)) {
+    if (install) {
+      service->ServiceInstall();
+    } else {
       service->ServiceUninstall();
-      return 0;
     }
-    PrintError(std::string("Service \"") + kServiceDisplayName +
-               "\" failed to uninstall with error: \"" + error + "\"");
-    return 1;
+    return 0;
   }
 
   const int code = RunService(*service, mainQueue);

@@ -71,6 +71,9 @@ class IniFile {
   std::vector<Section> sections_;
 };
 
+// `s` without the blanks (spaces and tabs) around it.
+std::string TrimBlanks(const std::string& s);
+
 // The key of a "key=value" line: the text before the first "=", trimmed of
 // blanks; the whole trimmed line when it has no "=".
 std::string IniLineKey(const std::string& line);

@@ -18,16 +18,6 @@ const char kGlobalSection[] = "GlobalSettings";
 const char kScalesSection[] = "ListScales";
 const char kFieldsSection[] = "FieldsConfig";
 
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t'))
-    ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-    --e;
-  return s.substr(b, e - b);
-}
-
 // Index of the line named `key` in a name=value list; -1 when missing.
 int FindName(const std::vector<std::string>& list, const std::string& key) {
   for (size_t i = 0; i < list.size(); ++i) {

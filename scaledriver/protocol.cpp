@@ -129,17 +129,6 @@ const DefaultSetting kNonZeroDefaults[] = {
     {"UserBarCode", 0, "000000000000"},
 };
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n)
-    return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string OpName(uint8_t type) {
@@ -366,7 +355,7 @@ const std::vector<SettingKey>& SettingKeys() {
 
 int FindSettingKey(const std::string& name) {
   for (size_t i = 0; i < kSettingKeys.size(); ++i) {
-    if (EqualsNoCase(name, kSettingKeys[i].Name))
+    if (SameTextAscii(name, kSettingKeys[i].Name))
       return static_cast<int>(i);
   }
   return -1;

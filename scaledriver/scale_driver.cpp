@@ -75,15 +75,7 @@ struct NoCaseHash {
 };
 
 struct NoCaseEqual {
-  bool operator()(const std::string& a, const std::string& b) const {
-    if (a.size() != b.size())
-      return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-        return false;
-    }
-    return true;
-  }
+  bool operator()(const std::string& a, const std::string& b) const { return SameTextAscii(a, b); }
 };
 
 enum class Member {

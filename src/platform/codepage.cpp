@@ -313,6 +313,16 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+      return false;
+  }
+  return true;
+}
+
 TextEncoding DetectBom(const std::string& bytes) {
   if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
     return TextEncoding::kUtf8;

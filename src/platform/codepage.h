@@ -8,6 +8,7 @@
 #define TARVO_PLATFORM_CODEPAGE_H_
 
 #include <string>
+#include <string_view>
 
 namespace tarvo {
 
@@ -25,6 +26,8 @@ char AnsiUpperChar(char c);
 char AsciiLower(char c);
 char AsciiUpper(char c);
 std::string AsciiLower(std::string text);
+// Equality of texts whose ASCII letters are compared without regard to case.
+bool SameTextAscii(std::string_view a, std::string_view b);
 
 // The encoding a text file declares by its byte-order mark.
 enum class TextEncoding { kNone, kUtf8, kUtf16LE, kUtf16BE };

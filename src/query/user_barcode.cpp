@@ -30,22 +30,9 @@ std::string UserBarCodeText(std::vector<std::string>& values) {
 }
 
 int32_t MapBarCodeFieldType(int32_t n) {
-  switch (n) {
-    case 1:
-      return 1;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-      return n + 2;
-    default:
-      return 0;
-  }
+  if (n == 1)
+    return 1;
+  return n >= 2 && n <= 10 ? n + 2 : 0;
 }
 
 std::string BytesToHex(const std::array<uint8_t, 6>& bytes) {

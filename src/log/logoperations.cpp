@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "common/newrxstrutils.h"
 #include "common/verutil.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -20,28 +21,6 @@ const char kCrLf[] = "\r\n";
 
 std::string Stars() {
   return std::string(100, '*');
-}
-
-// Splits text into lines at CR LF, LF or CR. A line break at the very end
-// does not start another line, so joining the lines with CR LF after each
-// reproduces the text with CR LF line ends.
-void AppendLines(const std::string& text, std::vector<std::string>* lines) {
-  std::string line;
-  size_t i = 0;
-  while (i < text.size()) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines->push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-    } else {
-      line += c;
-    }
-    ++i;
-  }
-  if (!line.empty())
-    lines->push_back(std::move(line));
 }
 
 }  // namespace
@@ -127,7 +106,8 @@ void TSystemLog::WriteEvent(const std::string& text, int32_t level) {
 // otherwise the pending lines.
 void TSystemLog::EmitLocked(const std::string& text, std::string* out) {
   if (file_name_.empty()) {
-    AppendLines(text, &pending_);
+    for (std::string& line : SplitLines(text))
+      pending_.push_back(std::move(line));
   } else {
     *out += text;
   }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/newrxstrutils.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -21,25 +22,6 @@ bool IsInertLine(const std::string& trimmed) {
 void DropTrailingEmpty(std::vector<std::string>* lines) {
   while (!lines->empty() && TrimBlanks(lines->back()).empty())
     lines->pop_back();
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty())
-    lines.push_back(std::move(line));
-  return lines;
 }
 
 // Collation weight of one ANSI (Windows-1251) character after upper-casing:

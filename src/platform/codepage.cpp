@@ -244,6 +244,18 @@ unsigned char LowerByte(unsigned char c) {
   }
 }
 
+// Equality of `a` and `b` after `upper` on every character.
+template <typename Upper>
+bool SameTextAfter(std::string_view a, std::string_view b, Upper upper) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i]))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string AnsiToUtf8(const std::string& ansi) {
@@ -313,14 +325,12 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+bool SameTextAnsi(std::string_view a, std::string_view b) {
+  return SameTextAfter(a, b, AnsiUpperChar);
+}
+
 bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
+  return SameTextAfter(a, b, AsciiUpper);
 }
 
 TextEncoding DetectBom(const std::string& bytes) {

@@ -26,7 +26,10 @@ char AnsiUpperChar(char c);
 char AsciiLower(char c);
 char AsciiUpper(char c);
 std::string AsciiLower(std::string text);
-// Equality of texts whose ASCII letters are compared without regard to case.
+
+// Equality of texts without regard to letter case: of the ANSI letters
+// (Latin and Cyrillic), or of the ASCII letters only.
+bool SameTextAnsi(std::string_view a, std::string_view b);
 bool SameTextAscii(std::string_view a, std::string_view b);
 
 // The encoding a text file declares by its byte-order mark.

@@ -42,16 +42,6 @@ int CollationWeight(char ch) {
 
 }  // namespace
 
-bool SameTextAnsi(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AnsiUpperChar(a[i]) != AnsiUpperChar(b[i]))
-      return false;
-  }
-  return true;
-}
-
 std::string TrimBlanks(const std::string& s) {
   size_t b = 0;
   size_t e = s.size();

@@ -80,9 +80,6 @@ std::string IniLineKey(const std::string& line);
 // The value of a "key=value" line: the text after the first "="; "" without one.
 std::string IniLineValue(const std::string& line);
 
-// Equality of ANSI texts without regard to letter case.
-bool SameTextAnsi(const std::string& a, const std::string& b);
-
 // ANSI text comparison without regard to letter case, in the order the
 // system locale gives: symbols and punctuation before digits, digits before
 // Latin letters, Latin before Cyrillic. Negative, 0 or positive.

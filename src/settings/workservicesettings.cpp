@@ -6,6 +6,7 @@
 
 #include "common/ip_address.h"
 #include "common/number_text.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system_formats.h"
 #include "settings/inifile.h"

@@ -72,11 +72,13 @@ TEST(CodePageTest, ChangesCaseOfLatinAndCyrillicLetters) {
   }
 }
 
-TEST(CodePageTest, AsciiCaseLeavesEveryOtherByte) {
+TEST(CodePageTest, AsciiCaseAndCaseBlindEquality) {
   EXPECT_EQ(AsciiLower("#HEADER .TxU 09 [@]"), "#header .txu 09 [@]");
   EXPECT_EQ(AsciiLower(kAnsi), kAnsi);  // the Cyrillic capital stays
   EXPECT_TRUE(SameTextAscii("PLU_Name_Def", "plu_name_DEF"));
-  EXPECT_FALSE(SameTextAscii("\xCF", "\xEF"));  // П and п differ here
+  EXPECT_FALSE(SameTextAscii("\xCF", "\xEF"));                // П and п differ here
+  EXPECT_TRUE(SameTextAnsi("\xCF\xF0\xE8", "\xEF\xD0\xC8"));  // but not as ANSI letters
+  EXPECT_FALSE(SameTextAnsi("Dep", "Dept"));
   EXPECT_FALSE(SameTextAscii("Dep", "Dept"));
   for (int b = 0; b < 256; ++b) {
     const char c = static_cast<char>(b);

@@ -219,7 +219,7 @@ std::string FormatSettings(const scale::SettingValues& settings) {
 std::string FormatHotKeys(const scale::HotKeyTable& keys) {
   std::string out = kHotKeysHeader;
   out += '\n';
-  for (int k = 0; k < scale::kHotKeyCount; ++k) {
+  for (int k = 0; k < kHotKeyCount; ++k) {
     out += std::to_string(k + 1) + '\t' + std::to_string(keys[k]) + '\n';
   }
   return out;
@@ -323,10 +323,10 @@ bool ParseHotKeys(const std::string& text, scale::HotKeyTable* keys, std::string
   std::vector<std::string> lines;
   if (!SplitLines(text, &lines))
     return LineError(error, file, 0, "no line end at the end");
-  if (lines.size() != 1 + scale::kHotKeyCount || lines[0] != kHotKeysHeader) {
+  if (lines.size() != 1 + kHotKeyCount || lines[0] != kHotKeysHeader) {
     return LineError(error, file, 1, "not a table of 224 keys");
   }
-  for (int k = 0; k < scale::kHotKeyCount; ++k) {
+  for (int k = 0; k < kHotKeyCount; ++k) {
     std::vector<std::string> c = Split(lines[k + 1], '\t');
     int32_t key;
     if (c.size() != 2 || !ParseInt(c[0], &key) || key != k + 1 || !ParseInt(c[1], &(*keys)[k])) {

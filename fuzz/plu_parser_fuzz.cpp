@@ -20,7 +20,8 @@
 #include "common/textnames.h"
 #include "platform/automation.h"
 #include "platform/files.h"
-#include "query/plu_lines.h"
+#include "query/plu_fill.h"
+#include "query/plu_line_split.h"
 #include "query/plu_parser.h"
 #include "query/step_context.h"
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/socket.h"
 
 namespace tarvo::scale {
@@ -127,21 +128,6 @@ const DefaultSetting kNonZeroDefaults[] = {
     {"En_PCS_Kg", 1, nullptr},
     {"UserBarCode", 0, "000000000000"},
 };
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n)
-    return false;
-  for (size_t i = 0; i < n; ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -369,7 +355,7 @@ const std::vector<SettingKey>& SettingKeys() {
 
 int FindSettingKey(const std::string& name) {
   for (size_t i = 0; i < kSettingKeys.size(); ++i) {
-    if (EqualsNoCase(name, kSettingKeys[i].Name))
+    if (SameTextAscii(name, kSettingKeys[i].Name))
       return static_cast<int>(i);
   }
   return -1;

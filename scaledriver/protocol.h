@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "scaledriver/driver_interface.h"
+
 namespace tarvo {
 
 class TcpConnection;
@@ -202,7 +204,6 @@ constexpr size_t kMaxRecordBytes = kMaxPayloadSize - 4;
 std::vector<size_t> RequestEnds(const std::vector<PluRecord>& records);
 std::vector<size_t> RequestEnds(const std::vector<MessageRecord>& messages);
 
-constexpr int kHotKeyCount = 224;
 using HotKeyTable = std::array<int32_t, kHotKeyCount>;  // index 0 = key 1
 
 // ---------------------------------------------------------------------------

@@ -19,7 +19,6 @@ using scale::PluRecord;
 namespace {
 
 constexpr const char kBuiltinName[] = "TarvoNetDriver";
-constexpr const char kProgId[] = "TarvoDriver.TarvoOLEDriver";
 constexpr const char kOk[] = "OK";
 
 enum class Kind { kBool, kInt, kDouble, kText, kDate };
@@ -65,10 +64,6 @@ PluRecord DefaultPlu() {
   return r;
 }
 
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 // Member names are matched without regard to case.
 struct NoCaseHash {
   size_t operator()(const std::string& s) const {
@@ -80,15 +75,7 @@ struct NoCaseHash {
 };
 
 struct NoCaseEqual {
-  bool operator()(const std::string& a, const std::string& b) const {
-    if (a.size() != b.size())
-      return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-        return false;
-    }
-    return true;
-  }
+  bool operator()(const std::string& a, const std::string& b) const { return SameTextAscii(a, b); }
 };
 
 enum class Member {
@@ -525,9 +512,9 @@ Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>&
       CheckArgCount(name, args, 2);
       int32_t key = ToInt(name, args[0]);
       int32_t value = ToInt(name, args[1]);
-      if (key < 1 || key > scale::kHotKeyCount) {
+      if (key < 1 || key > kHotKeyCount) {
         Raise(name + ": key number " + std::to_string(key) + " is outside 1.." +
-              std::to_string(scale::kHotKeyCount));
+              std::to_string(kHotKeyCount));
       }
       b.hotKeys[key - 1] = value;
       break;
@@ -807,7 +794,7 @@ void RegisterScaleDriver(AutomationRegistry& registry) {
     return std::unique_ptr<AutomationObject>(
         std::make_unique<ScaleDriver>(ScaleDriverOptionsFromEnvironment()));
   });
-  registry.MapProgId(kProgId, kBuiltinName);
+  registry.MapProgId(kScaleDriverProgId, kBuiltinName);
 }
 
 }  // namespace tarvo

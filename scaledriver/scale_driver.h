@@ -1,5 +1,5 @@
 // The network scale driver: the automation component that the service
-// creates as "TarvoDriver.TarvoOLEDriver". It keeps the buffers of the driver
+// creates by its ProgID, kScaleDriverProgId. It keeps the buffers of the driver
 // interface and carries each send to the scale at IPAddress as
 // request/response exchanges of the scale protocol (docs/scale-protocol.md).
 //
@@ -77,6 +77,7 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "scaledriver/driver_interface.h"
 #include "scaledriver/protocol.h"
 
 namespace tarvo {
@@ -145,7 +146,7 @@ class ScaleDriver : public AutomationObject {
 };
 
 // Makes the driver known to `registry` as the built-in component
-// "TarvoNetDriver" and maps the ProgID "TarvoDriver.TarvoOLEDriver" to it.
+// "TarvoNetDriver" and maps the ProgID kScaleDriverProgId to it.
 // Each created instance takes its options from the environment.
 void RegisterScaleDriver(AutomationRegistry& registry);
 

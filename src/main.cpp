@@ -6,7 +6,7 @@
 
 #include "platform/automation.h"
 #include "scaledriver/scale_driver.h"
-#include "service/mainsrv.h"
+#include "service/program.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace tarvo {
 
@@ -70,18 +69,10 @@ std::string GetUniqueFileName(const std::string& folder, std::string* error) {
   return result;
 }
 
-bool CopyFileOverwrite(const std::string& source, const std::string& target) {
-  return CopyFileReplace(source, target);
-}
-
 bool CopyFileToFolder(const std::string& source, const std::string& folder) {
   if (folder.empty())
     return false;
-  return CopyFileOverwrite(source, IncludeTrailingPathDelimiter(folder) + ExtractFileName(source));
-}
-
-std::string GetExeFileName() {
-  return ExecutablePath();
+  return CopyFileReplace(source, IncludeTrailingPathDelimiter(folder) + ExtractFileName(source));
 }
 
 }  // namespace tarvo

@@ -19,6 +19,11 @@ const std::string& ImportFileKind(int index);
 constexpr int kFontFileNameCount = 5;
 const std::string& FontFileName(int index);
 
+// The codes that the log reports for a folder search that found nothing
+// more: the folder was listed to its end (no more files), or it is missing.
+constexpr int kSearchNoMoreFiles = 18;
+constexpr int kSearchPathNotFound = 3;
+
 // Full path of a name in `folder`: "svc" + up to four hexadecimal digits +
 // ".TMP". At the moment of the call no entry of the folder has that base
 // name with any extension, so the caller may replace the extension (".dat",
@@ -27,15 +32,9 @@ const std::string& FontFileName(int index);
 // given) set to the reason.
 std::string GetUniqueFileName(const std::string& folder, std::string* error = nullptr);
 
-// Copies `source` to `target`, replacing an existing target. True on success.
-bool CopyFileOverwrite(const std::string& source, const std::string& target);
-
 // Copies `source` into `folder` under its own file name, replacing an
 // existing file. False for an empty `folder`.
 bool CopyFileToFolder(const std::string& source, const std::string& folder);
-
-// Full path of the running program.
-std::string GetExeFileName();
 
 }  // namespace tarvo
 

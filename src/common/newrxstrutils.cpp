@@ -1,6 +1,7 @@
 #include "common/newrxstrutils.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "platform/codepage.h"
 
@@ -200,6 +201,25 @@ std::string LeftStr(const std::string& s, int n) {
 
 std::string RightStr(const std::string& s, int n) {
   return AddChar(' ', s, n);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty())
+    lines.push_back(std::move(line));
+  return lines;
 }
 
 std::string CenterStr(const std::string& s, int len) {

@@ -1,4 +1,5 @@
-// Text functions: wildcard matching, words by delimiter sets, replace, fill.
+// Text functions: wildcard matching, words by delimiter sets, replace, fill
+// and line splitting.
 // Positions are 1-based; 0 means "not found". Texts are 8-bit ANSI text.
 // No function keeps state.
 #ifndef TARVO_COMMON_NEWRXSTRUTILS_H_
@@ -7,6 +8,7 @@
 #include <bitset>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -63,6 +65,11 @@ std::string AddCharR(char c, const std::string& s, int n);
 // AddCharR and AddChar with a blank.
 std::string LeftStr(const std::string& s, int n);
 std::string RightStr(const std::string& s, int n);
+
+// The lines of `text`: CR, LF and CR LF each end a line, and a line break
+// at the very end starts no further line, so joining the lines with CR LF
+// after each gives the text back with CR LF line ends.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // `s` centred between blanks in a field of `len` characters; when the blanks
 // cannot be split evenly the extra one goes to the right. A text of length

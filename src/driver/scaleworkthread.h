@@ -18,12 +18,10 @@
 #include "platform/automation.h"
 #include "platform/clock.h"
 #include "platform/handoff.h"
+#include "scaledriver/driver_interface.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
-
-// The ProgID of the scale driver component.
-inline constexpr char kScaleDriverProgId[] = "TarvoDriver.TarvoOLEDriver";
 
 // Objects shared by all workers of one pool, created before the first worker
 // and freed after the last. No two of the locks are ever held together, and

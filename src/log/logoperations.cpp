@@ -5,7 +5,7 @@
 #include <exception>
 #include <utility>
 
-#include "common/miscutil.h"
+#include "common/newrxstrutils.h"
 #include "common/verutil.h"
 #include "platform/codepage.h"
 #include "platform/datetime.h"
@@ -19,38 +19,8 @@ namespace {
 
 const char kCrLf[] = "\r\n";
 
-std::string AsciiLower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 std::string Stars() {
   return std::string(100, '*');
-}
-
-// Splits text into lines at CR LF, LF or CR. A line break at the very end
-// does not start another line, so joining the lines with CR LF after each
-// reproduces the text with CR LF line ends.
-void AppendLines(const std::string& text, std::vector<std::string>* lines) {
-  std::string line;
-  size_t i = 0;
-  while (i < text.size()) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines->push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-    } else {
-      line += c;
-    }
-    ++i;
-  }
-  if (!line.empty())
-    lines->push_back(std::move(line));
 }
 
 }  // namespace
@@ -59,8 +29,8 @@ LogProcessInfo LogProcessInfo::Current() {
   LogProcessInfo info;
   info.ExePath = ExecutablePath();
   info.FileVersion = GetFileVersion("");
-  info.ComputerName = GetLocalComputerName();
-  info.UserName = GetLocalUserName();
+  info.ComputerName = tarvo::ComputerName();
+  info.UserName = tarvo::UserName();
   return info;
 }
 
@@ -136,7 +106,8 @@ void TSystemLog::WriteEvent(const std::string& text, int32_t level) {
 // otherwise the pending lines.
 void TSystemLog::EmitLocked(const std::string& text, std::string* out) {
   if (file_name_.empty()) {
-    AppendLines(text, &pending_);
+    for (std::string& line : SplitLines(text))
+      pending_.push_back(std::move(line));
   } else {
     *out += text;
   }

@@ -244,6 +244,18 @@ unsigned char LowerByte(unsigned char c) {
   }
 }
 
+// Equality of `a` and `b` after `upper` on every character.
+template <typename Upper>
+bool SameTextAfter(std::string_view a, std::string_view b, Upper upper) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i]))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string AnsiToUtf8(const std::string& ansi) {
@@ -297,6 +309,28 @@ std::string AnsiLowerCase(const std::string& ansi) {
 
 char AnsiUpperChar(char c) {
   return static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    c = AsciiLower(c);
+  return text;
+}
+
+bool SameTextAnsi(std::string_view a, std::string_view b) {
+  return SameTextAfter(a, b, AnsiUpperChar);
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  return SameTextAfter(a, b, AsciiUpper);
 }
 
 TextEncoding DetectBom(const std::string& bytes) {

@@ -8,6 +8,7 @@
 #define TARVO_PLATFORM_CODEPAGE_H_
 
 #include <string>
+#include <string_view>
 
 namespace tarvo {
 
@@ -19,6 +20,17 @@ std::string OemToAnsi(const std::string& oem);
 std::string AnsiUpperCase(const std::string& ansi);
 std::string AnsiLowerCase(const std::string& ansi);
 char AnsiUpperChar(char c);
+
+// Case of the ASCII letters only; every other byte, Cyrillic included, stays
+// as it is.
+char AsciiLower(char c);
+char AsciiUpper(char c);
+std::string AsciiLower(std::string text);
+
+// Equality of texts without regard to letter case: of the ANSI letters
+// (Latin and Cyrillic), or of the ASCII letters only.
+bool SameTextAnsi(std::string_view a, std::string_view b);
+bool SameTextAscii(std::string_view a, std::string_view b);
 
 // The encoding a text file declares by its byte-order mark.
 enum class TextEncoding { kNone, kUtf8, kUtf16LE, kUtf16BE };

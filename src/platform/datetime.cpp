@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/codepage.h"
 #include "platform/system_formats.h"
 
 namespace tarvo {
@@ -87,10 +88,7 @@ bool MatchToken(const std::string& pattern, size_t pos, const char* token) {
   for (size_t i = 0; token[i] != '\0'; ++i) {
     if (pos + i >= pattern.size())
       return false;
-    char c = pattern[pos + i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-    if (c != token[i])
+    if (AsciiLower(pattern[pos + i]) != token[i])
       return false;
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/codepage.h"
 #include "platform/number_text.h"
 
 namespace tarvo {
@@ -32,9 +33,7 @@ bool ParseDateLayout(const std::string& format, DateLayout* layout) {
   char separator = '\0';
   size_t i = 0;
   while (i < format.size()) {
-    char c = format[i];
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
+    const char c = AsciiLower(format[i]);
     if (c == 'd' || c == 'm' || c == 'y') {
       if (fields == 3)
         return false;
@@ -43,7 +42,7 @@ bool ParseDateLayout(const std::string& format, DateLayout* layout) {
           return false;
       }
       layout->order[fields++] = c;
-      while (i < format.size() && (format[i] == c || format[i] == c - 'a' + 'A'))
+      while (i < format.size() && AsciiLower(format[i]) == c)
         ++i;
       continue;
     }

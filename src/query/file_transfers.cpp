@@ -3,11 +3,12 @@
 #include <exception>
 #include <string>
 
-#include "common/miscutil.h"
+#include "common/number_text.h"
 #include "common/structdefines.h"
 #include "driver/scaleworkthread.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "scaledriver/driver_interface.h"
 #include "settings/inifile.h"
 
 namespace tarvo {
@@ -16,7 +17,6 @@ namespace {
 
 // A label file is 1 to this many bytes long.
 constexpr uint64_t kMaxLabelBytes = 200000;
-constexpr int32_t kHotKeyCount = 224;
 constexpr int32_t kMaxHotKeysVersion = 1;
 
 // The outcome of a failed step: the state, then the message alone.

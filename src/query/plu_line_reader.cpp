@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "query/plu_line_split.h"
 
 namespace tarvo {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "query/plu_lines.h"
+#include "query/plu_fields.h"
 
 namespace tarvo {
 

@@ -10,8 +10,9 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/memory.h"
+#include "query/plu_fill.h"
 #include "query/plu_line_reader.h"
-#include "query/plu_lines.h"
+#include "query/plu_line_split.h"
 
 namespace tarvo {
 

@@ -6,7 +6,7 @@
 // any other file is ANSI text, or DOS (OEM) text when ImportEncodingWindows
 // is off. CR, LF and CR LF end a line. Each line is one article, or in the
 // record-marker layouts an article ("A") or the ingredient text of an
-// earlier article ("I"); see plu_lines.h. Dates in import files are read by
+// earlier article ("I"); see plu_fill.h. Dates in import files are read by
 // the system short date format (see platform/system_formats.h: "dd.mm.yyyy"
 // unless TARVO_SHORT_DATE_FORMAT says otherwise), decimals by the system
 // decimal separator, with "." accepted as well.

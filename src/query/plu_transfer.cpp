@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "common/miscutil.h"
+#include "common/number_text.h"
 #include "common/structdefines.h"
 #include "platform/codepage.h"
 

@@ -1,16 +1,16 @@
 #include "query/settings_transfer.h"
 
-#include <array>
 #include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "common/miscutil.h"
+#include "common/number_text.h"
 #include "common/structdefines.h"
 #include "platform/automation.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "query/user_barcode.h"
 #include "settings/inifile.h"
 #include "settings/workservicesettings.h"
 
@@ -95,7 +95,6 @@ constexpr SettingKey kKeysAfterBarCode[] = {
 };
 
 const char kUserBarCodeProperty[] = "Settings_UserBarCode";
-constexpr int kUserBarCodeParts = 6;
 
 // The first line named `key` (case ignored); null when the list has no such
 // line. Only key=value lines count.
@@ -141,31 +140,6 @@ void TransferSetting(AutomationObject& driver, std::vector<std::string>& values,
   } else {
     driver.SetProperty(property, Variant(current.AsText()));
   }
-}
-
-// The user barcode layout: six bytes, one per part k = 1..6, from
-// UserBarCodeField<k> (type), UserBarCodeFieldLength<k> and
-// UserBarCodeFieldShift<k> (0 when missing), as twelve hexadecimal digits.
-// A part of length 0 is a zero byte; otherwise the high nibble is the
-// scale's code of the type (shift + 1 for type code 1) and the low nibble
-// the length.
-std::string UserBarCodeText(std::vector<std::string>& values) {
-  std::array<uint8_t, kUserBarCodeParts> bytes{};
-  for (int k = 1; k <= kUserBarCodeParts; ++k) {
-    const std::string part = std::to_string(k);
-    const int32_t type = ReadSettingValue(values, "UserBarCodeField" + part, int32_t{0});
-    const int32_t length = ReadSettingValue(values, "UserBarCodeFieldLength" + part, int32_t{0});
-    const int32_t shift = ReadSettingValue(values, "UserBarCodeFieldShift" + part, int32_t{0});
-    if (length == 0)
-      continue;
-    const int32_t code = MapBarCodeFieldType(type);
-    // Unsigned arithmetic: any int32 input packs without overflow; only the
-    // low eight bits are kept.
-    const uint32_t high =
-        code == 1 ? static_cast<uint32_t>(shift) + 1u : static_cast<uint32_t>(code);
-    bytes[k - 1] = static_cast<uint8_t>(((high << 4) | static_cast<uint32_t>(length)) & 0xFFu);
-  }
-  return BytesToHex(bytes);
 }
 
 // The end of a load whose file cannot be read: state 3, then the message.

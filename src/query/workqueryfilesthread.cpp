@@ -24,11 +24,6 @@ namespace {
 
 constexpr char kCommandSection[] = "ServiceCommand";
 
-// The codes a folder search ends with when it claimed nothing: the folder
-// held no free command (no more files), or the folder is missing.
-constexpr int kSearchNoMoreFiles = 18;
-constexpr int kSearchPathNotFound = 3;
-
 constexpr int64_t kScanBaseMs = 20000;
 constexpr int64_t kRetryBaseMs = 600000;
 constexpr int64_t kBusyBaseMs = 10;

@@ -58,8 +58,8 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
                        const std::string& scaleIP, const DateTime& now) {
-  CopyFileOverwrite(IncludeTrailingPathDelimiter(importPath) + originalFileName,
-                    ChangeFileExt(baseName, ".dat"));
+  CopyFileReplace(IncludeTrailingPathDelimiter(importPath) + originalFileName,
+                  ChangeFileExt(baseName, ".dat"));
   std::string text;
   for (const std::string& line : CommandFileLines(scaleIP, commandNumber, originalFileName, now)) {
     text += line;

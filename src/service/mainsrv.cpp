@@ -3,13 +3,11 @@
 #include <exception>
 #include <thread>
 
-#include "common/fileswork.h"
-#include "common/miscutil.h"
-#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system_formats.h"
-#include "service/command_files.h"
+#include "service/import_scan.h"
+#include "service/program.h"
 
 namespace tarvo {
 
@@ -21,48 +19,6 @@ constexpr char kSupportSite[] = "www.tarvo.example";
 
 // Interval of the main loop's pass.
 constexpr int64_t kLoopSleepMs = 300;
-
-// The listing's final codes, as the import scan reports them.
-constexpr int kFindPathNotFound = 3;
-constexpr int kFindNoMoreFiles = 18;
-
-// How long a file in the import folder must stay unchanged before it is
-// queued.
-constexpr int64_t kImportSettleMs = 2000;
-
-std::string AsciiLowerCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-// A decimal integer as the platform converts it: optional leading blanks and
-// sign, then digits only.
-bool TryParseDecimal(const std::string& text, int32_t* value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ')
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-    negative = text[i++] == '-';
-  if (i == text.size())
-    return false;
-  int64_t n = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9')
-      return false;
-    n = n * 10 + (text[i] - '0');
-    if (n > 2147483648LL)
-      return false;
-  }
-  n = negative ? -n : n;
-  if (n > 2147483647LL)
-    return false;
-  *value = static_cast<int32_t>(n);
-  return true;
-}
 
 const char kLoopRule[] = "ServiceExecute: *****************************************************";
 
@@ -171,7 +127,7 @@ bool TMainTarvoService::ServiceStart() {
   }
 
   try {
-    ScaleDriver = context_.registry->CreateOleObject(kDriverProgId);
+    ScaleDriver = context_.registry->CreateOleObject(kScaleDriverProgId);
   } catch (const std::exception& e) {
     LogWrite("ServiceStart: Tarvo OLE-driver not found!.", 5);
     LogWrite(std::string("ServiceStart: ") + e.what(), 5);
@@ -262,55 +218,40 @@ void TMainTarvoService::ServiceExecute() {
         RestartTCPServersRequested = false;
         LogWrite("ServiceExecute: Restart TCP Servers.", 0);
       }
-      if (ReloadSettingsRequested) {
-        try {
-          LogWrite("ServiceExecute: Reload settings.", 0);
-          const MSettingsValues values = settings_->Snapshot();
-          if (values.EnableLogFile) {
-            SwitchLogFile(true);
-          } else {
-            LogWrite("#LINE", 0);
-            LogWrite("Service: Log-file disabled.", 1);
-            LogWrite("#LINE", 0);
-            SwitchLogFile(false);
-          }
-          Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
-          RestartQueryThreadsRequested = true;
-          ReloadSettingsRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~ReloadSettings: ") + e.what(), 5);
+      RunRequestedStep(ReloadSettingsRequested, "ReloadSettings", [this] {
+        LogWrite("ServiceExecute: Reload settings.", 0);
+        const MSettingsValues values = settings_->Snapshot();
+        if (values.EnableLogFile) {
+          SwitchLogFile(true);
+        } else {
+          LogWrite("#LINE", 0);
+          LogWrite("Service: Log-file disabled.", 1);
+          LogWrite("#LINE", 0);
+          SwitchLogFile(false);
         }
-      }
-      if (RestartQueryThreadsRequested) {
-        try {
-          LogWrite("ServiceExecute: Restart query threads.", 0);
-          DeleteQueryThreads();
-          DeleteQueryFiles(".lck");
-          CreateQueryThreads();
-          RestartQueryThreadsRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~RestartQuery: ") + e.what(), 5);
-        }
-      }
-      if (DeleteSendQueriesRequested) {
-        try {
-          LogWrite("ServiceExecute: Delete send queries.", 0);
-          DeleteQueryThreads();
-          DeleteQueryFiles(".dat");
-          DeleteQueryFiles(".cmd");
-          DeleteQueryFiles(".lck");
-          CreateQueryThreads();
-          DeleteSendQueriesRequested = false;
-        } catch (const std::exception& e) {
-          LogWrite(std::string("ServiceExecute~DeleteSend: ") + e.what(), 5);
-        }
-      }
+        Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
+        RestartQueryThreadsRequested = true;
+      });
+      RunRequestedStep(RestartQueryThreadsRequested, "RestartQuery", [this] {
+        LogWrite("ServiceExecute: Restart query threads.", 0);
+        DeleteQueryThreads();
+        DeleteQueryFiles(".lck");
+        CreateQueryThreads();
+      });
+      RunRequestedStep(DeleteSendQueriesRequested, "DeleteSend", [this] {
+        LogWrite("ServiceExecute: Delete send queries.", 0);
+        DeleteQueryThreads();
+        DeleteQueryFiles(".dat");
+        DeleteQueryFiles(".cmd");
+        DeleteQueryFiles(".lck");
+        CreateQueryThreads();
+      });
       if (Timer_ImportInterval.Fire())
         Timer_ImportIntervalTimer();
       if (ImportScanRequested) {
         ImportScanRequested = false;
         // An unusable scale list skips the rest of the pass.
-        if (!ImportScan())
+        if (!ImportScan(*settings_, *this, clock_))
           continue;
       }
       ProcessControlRequests();
@@ -322,6 +263,18 @@ void TMainTarvoService::ServiceExecute() {
   }
   LogWrite(kLoopRule, 1);
   LogWrite("ServiceExecute: Execute end.", 3);
+}
+
+void TMainTarvoService::RunRequestedStep(std::atomic<bool>& requested, const char* name,
+                                         const std::function<void()>& step) {
+  if (!requested)
+    return;
+  try {
+    step();
+    requested = false;
+  } catch (const std::exception& e) {
+    LogWrite(std::string("ServiceExecute~") + name + ": " + e.what(), 5);
+  }
 }
 
 void TMainTarvoService::CreateQueryThreads() {
@@ -376,120 +329,6 @@ void TMainTarvoService::DeleteQueryFiles(const std::string& extension) {
       LogWrite("ServiceExecute: Error delete file <" + entry.Name + ">.", 5);
     }
   }
-}
-
-bool TMainTarvoService::ImportScan() {
-  try {
-    const MSettingsValues values = settings_->Snapshot();
-    const std::vector<MScaleState> scales = settings_->ScaleListCopy();
-    if (scales.empty() || values.ScaleListError) {
-      LogWrite("ServiceExecute: Error in list scale.", 5);
-      return false;
-    }
-    LogWrite("ServiceExecute: Start find import files.", 0);
-    LogWrite("Find path: " + values.ImportPath, 0);
-
-    // The listing is taken whole before any file is handled.
-    const bool found = DirectoryExists(values.ImportPath);
-    std::vector<FileEntry> entries;
-    if (found) {
-      LogWrite("ServiceExecute: Find import file <.>.", 0);
-      LogWrite("ServiceExecute: Find import file <..>.", 0);
-      entries = ListFolder(values.ImportPath, "*.*");
-      for (const FileEntry& entry : entries) {
-        LogWrite("ServiceExecute: Find import file <" + entry.Name + ">.", 0);
-      }
-    }
-    const int code = found ? kFindNoMoreFiles : kFindPathNotFound;
-    LogWrite("Search end. Return code: " + std::to_string(code), 0);
-    LogWrite(code == kFindNoMoreFiles ? "No more files." : "Unknown find error.", 0);
-
-    const int64_t now = FileTimeNowMillis();
-    for (const FileEntry& entry : entries) {
-      const int command = ImportCommandNumber(entry.Name);
-      if (command < 0 || entry.IsFolder)
-        continue;
-      // A file written within the settle time may still be growing: it waits
-      // for the next scan rather than being queued half-written and deleted.
-      if (now - entry.ModifiedMillis < kImportSettleMs)
-        continue;
-      const int target =
-          ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
-      for (const MScaleState& scale : scales) {
-        ForceDirectories(values.QueryPath);
-        std::string error;
-        const std::string base = GetUniqueFileName(values.QueryPath, &error);
-        if (base.empty()) {
-          LogWrite(
-              "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
-          return true;
-        }
-        if (target > 0) {
-          if (target != GetIPOctet(scale.IP, 3))
-            continue;
-          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock_.LocalNow());
-          LogWrite("ServiceExecute: Command file for one scale <" + base + "> created.", 1);
-        } else {
-          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock_.LocalNow());
-          LogWrite("ServiceExecute: Command file <" + base + "> created.", 1);
-        }
-      }
-      DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name);
-      LogWrite("ServiceExecute: Import file <" + entry.Name + "> deleted.", 1);
-    }
-  } catch (const std::exception& e) {
-    LogWrite(std::string("ServiceExecuteImport: ") + e.what(), 5);
-  }
-  return true;
-}
-
-int ImportCommandNumber(const std::string& fileName) {
-  const std::string ext = AsciiLowerCase(ExtractFileExt(fileName));
-  if (ext.empty())
-    return -1;
-  for (int i = 0; i < kImportFileKindCount; ++i) {
-    if (ImportFileKind(i) == ext)
-      return i < 2 ? i : i - 1;
-  }
-  return -1;
-}
-
-int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
-                      const std::string& divider) {
-  const std::string ext = ExtractFileExt(fileName);
-  const std::string base = fileName.substr(0, fileName.size() - ext.size());
-  const int length = static_cast<int>(base.size());
-  bool named = false;
-  if ((importExtraFormat == 1 || importExtraFormat == 2) && length >= 3) {
-    named = true;
-  } else if (length > 3 && !divider.empty()) {
-    const size_t at = base.find(divider);
-    named = at != std::string::npos && static_cast<int>(at) + 1 == length - 3;
-  }
-  if (!named)
-    return 0;
-  int32_t number = 0;
-  if (!TryParseDecimal(base.substr(length - 3), &number))
-    number = 0;
-  return number >= 1 && number <= 254 ? number : 0;
-}
-
-bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
-  const std::string wanted = AnsiUpperCase(name);
-  for (const std::string& arg : args) {
-    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/'))
-      continue;
-    if (AnsiUpperCase(arg.substr(1)) == wanted)
-      return true;
-  }
-  return false;
-}
-
-bool IsServiceInstalled(const std::vector<std::string>& args) {
-  return FindCmdLineSwitch(args, "INSTALL") && FindCmdLineSwitch(args, "SILENT") &&
-         ServiceExists(kServiceName);
 }
 
 }  // namespace tarvo

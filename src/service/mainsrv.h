@@ -1,6 +1,5 @@
-// The service object: its life from construction to destruction, the main
-// loop that carries out every housekeeping request, and the program start-up
-// with its command-line switches.
+// The service object: its life from construction to destruction and the main
+// loop that carries out every housekeeping request.
 #ifndef TARVO_SERVICE_MAINSRV_H_
 #define TARVO_SERVICE_MAINSRV_H_
 
@@ -26,7 +25,6 @@ namespace tarvo {
 // Registration data of the service.
 inline constexpr char kServiceName[] = "MainTarvoService";
 inline constexpr char kServiceDisplayName[] = "Tarvo Scale Server";
-inline constexpr char kDriverProgId[] = "TarvoDriver.TarvoOLEDriver";
 
 // What the service needs from its host. Everything must outlive the service.
 struct ServiceContext {
@@ -111,11 +109,13 @@ class TMainTarvoService : public LogSink {
   void ServiceDestroy();
   bool HasSwitch(const std::string& name) const;
   void SwitchLogFile(bool enabled);
-  // Queues every import file for its scales; false when the scale list is
-  // empty or unusable.
-  bool ImportScan();
   // Serves pending stop and shutdown requests of the operating system.
   void ProcessControlRequests();
+  // Runs `step` of the main loop when `requested` is set, and clears the
+  // request when the step succeeds. A failed step is logged as
+  // "ServiceExecute~<name>: <message>" and stays requested for the next pass.
+  void RunRequestedStep(std::atomic<bool>& requested, const char* name,
+                        const std::function<void()>& step);
 
   const ServiceContext context_;
   const Clock& clock_;
@@ -134,29 +134,6 @@ class TMainTarvoService : public LogSink {
   bool terminated_ = false;
   bool shutdown_seen_ = false;
 };
-
-// The command number of an import file by its extension (ASCII letters
-// compared in lower case); -1 when the kind is not imported.
-int ImportCommandNumber(const std::string& fileName);
-
-// The last part (1 to 254) of the address of the one scale an import file
-// names, or 0 when it goes to every scale.
-int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
-                      const std::string& divider);
-
-// True only when both "INSTALL" and "SILENT" are given and the service is
-// already registered: a silent install of an installed service ends quietly.
-bool IsServiceInstalled(const std::vector<std::string>& args);
-
-// True when `args` holds the switch `name`, written after "-" or "/", in any
-// letter case.
-bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name);
-
-// The program: builds the service object, then installs, uninstalls or runs
-// it as the command line says. Returns the process exit code: 0 after a
-// normal stop, a shutdown or a successful install or removal; 1 when the
-// start failed or the registration could not be changed.
-int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry);
 
 }  // namespace tarvo
 

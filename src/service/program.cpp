@@ -1,5 +1,5 @@
-// Program start-up: the service object is created in every run; the command
-// line decides whether it is registered, removed or run.
+#include "service/program.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -45,6 +45,22 @@ int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
 
 }  // namespace
 
+bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
+  const std::string wanted = AnsiUpperCase(name);
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/'))
+      continue;
+    if (AnsiUpperCase(arg.substr(1)) == wanted)
+      return true;
+  }
+  return false;
+}
+
+bool IsServiceInstalled(const std::vector<std::string>& args) {
+  return FindCmdLineSwitch(args, "INSTALL") && FindCmdLineSwitch(args, "SILENT") &&
+         ServiceExists(kServiceName);
+}
+
 int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry) {
   LoadSystemFormatsFromEnvironment();
 
@@ -68,24 +84,20 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
     return 0;
 
   if (install || uninstall) {
+    // INSTALL wins when both are given.
     std::string error;
-    if (install) {
-      ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
-      if (InstallService(reg, &error)) {
-        service->ServiceInstall();
-        return 0;
-      }
-      PrintError(std::string("Service \"") + kServiceDisplayName +
-                 "\" failed to install with error: \"" + error + "\"");
+    const ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
+    if (install ? !InstallService(reg, &error) : !UninstallService(kServiceName, &error)) {
+      PrintError(std::string("Service \"") + kServiceDisplayName + "\" failed to " +
+                 (install ? "install" : "uninstall") + " with error: \"" + error + "\"");
       return 1;
     }
-    if (UninstallService(kServiceName, &error)) {
+    if (install) {
+      service->ServiceInstall();
+    } else {
       service->ServiceUninstall();
-      return 0;
     }
-    PrintError(std::string("Service \"") + kServiceDisplayName +
-               "\" failed to uninstall with error: \"" + error + "\"");
-    return 1;
+    return 0;
   }
 
   const int code = RunService(*service, mainQueue);

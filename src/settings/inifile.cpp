@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/newrxstrutils.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -13,43 +14,14 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && IsBlank(s[b]))
-    ++b;
-  while (e > b && IsBlank(s[e - 1]))
-    --e;
-  return s.substr(b, e - b);
-}
-
 // A line that carries no key: empty, blank or a comment.
 bool IsInertLine(const std::string& trimmed) {
   return trimmed.empty() || trimmed[0] == ';';
 }
 
 void DropTrailingEmpty(std::vector<std::string>* lines) {
-  while (!lines->empty() && Trim(lines->back()).empty())
+  while (!lines->empty() && TrimBlanks(lines->back()).empty())
     lines->pop_back();
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-        ++i;
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty())
-    lines.push_back(std::move(line));
-  return lines;
 }
 
 // Collation weight of one ANSI (Windows-1251) character after upper-casing:
@@ -70,19 +42,19 @@ int CollationWeight(char ch) {
 
 }  // namespace
 
-bool SameTextAnsi(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AnsiUpperChar(a[i]) != AnsiUpperChar(b[i]))
-      return false;
-  }
-  return true;
+std::string TrimBlanks(const std::string& s) {
+  size_t b = 0;
+  size_t e = s.size();
+  while (b < e && IsBlank(s[b]))
+    ++b;
+  while (e > b && IsBlank(s[e - 1]))
+    --e;
+  return s.substr(b, e - b);
 }
 
 std::string IniLineKey(const std::string& line) {
   size_t eq = line.find('=');
-  return Trim(eq == std::string::npos ? line : line.substr(0, eq));
+  return TrimBlanks(eq == std::string::npos ? line : line.substr(0, eq));
 }
 
 std::string IniLineValue(const std::string& line) {
@@ -107,12 +79,12 @@ IniFile IniFile::Parse(const std::string& text) {
   IniFile ini;
   Section* current = nullptr;
   for (std::string& raw : SplitLines(text)) {
-    std::string trimmed = Trim(raw);
+    std::string trimmed = TrimBlanks(raw);
     if (!trimmed.empty() && trimmed[0] == '[') {
       size_t close = trimmed.find(']');
       std::string name =
           close == std::string::npos ? trimmed.substr(1) : trimmed.substr(1, close - 1);
-      ini.sections_.push_back(Section{Trim(name), {}});
+      ini.sections_.push_back(Section{TrimBlanks(name), {}});
       current = &ini.sections_.back();
     } else if (current != nullptr) {
       current->Lines.push_back(std::move(raw));
@@ -179,7 +151,7 @@ std::vector<std::string> IniFile::ReadSectionLines(const std::string& section) c
     if (!SameTextAnsi(s.Name, section))
       continue;
     for (const std::string& raw : s.Lines) {
-      std::string trimmed = Trim(raw);
+      std::string trimmed = TrimBlanks(raw);
       if (!IsInertLine(trimmed))
         lines.push_back(std::move(trimmed));
     }
@@ -228,7 +200,7 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
   }
   const std::string line = key + "=" + value;
   for (std::string& raw : s->Lines) {
-    std::string trimmed = Trim(raw);
+    std::string trimmed = TrimBlanks(raw);
     if (!IsInertLine(trimmed) && SameTextAnsi(IniLineKey(trimmed), key)) {
       raw = line;
       return;

@@ -72,14 +72,14 @@ class IniFile {
   std::vector<Section> sections_;
 };
 
+// `s` without the blanks (spaces and tabs) around it.
+std::string TrimBlanks(const std::string& s);
+
 // The key of a "key=value" line: the text before the first "=", trimmed of
 // blanks; the whole trimmed line when it has no "=".
 std::string IniLineKey(const std::string& line);
 // The value of a "key=value" line: the text after the first "="; "" without one.
 std::string IniLineValue(const std::string& line);
-
-// Equality of ANSI texts without regard to letter case.
-bool SameTextAnsi(const std::string& a, const std::string& b);
 
 // ANSI text comparison without regard to letter case, in the order the
 // system locale gives: symbols and punctuation before digits, digits before

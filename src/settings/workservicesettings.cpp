@@ -1,11 +1,12 @@
 #include "settings/workservicesettings.h"
 
 #include <algorithm>
-#include <climits>
 #include <mutex>
 #include <utility>
 
-#include "common/miscutil.h"
+#include "common/ip_address.h"
+#include "common/number_text.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system_formats.h"
 #include "settings/inifile.h"
@@ -17,16 +18,6 @@ namespace {
 const char kGlobalSection[] = "GlobalSettings";
 const char kScalesSection[] = "ListScales";
 const char kFieldsSection[] = "FieldsConfig";
-
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0;
-  size_t e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t'))
-    ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-    --e;
-  return s.substr(b, e - b);
-}
 
 // Index of the line named `key` in a name=value list; -1 when missing.
 int FindName(const std::vector<std::string>& list, const std::string& key) {
@@ -49,27 +40,7 @@ std::string FieldKey(int index, const char* attribute) {
 }  // namespace
 
 bool TryParseSettingInt(const std::string& text, int32_t* value) {
-  const std::string t = TrimBlanks(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-'))
-    negative = t[i++] == '-';
-  if (i == t.size())
-    return false;
-  int64_t n = 0;
-  for (; i < t.size(); ++i) {
-    if (t[i] < '0' || t[i] > '9')
-      return false;
-    n = n * 10 + (t[i] - '0');
-    if (n > static_cast<int64_t>(INT32_MAX) + 1)
-      return false;
-  }
-  if (negative)
-    n = -n;
-  if (n > INT32_MAX || n < INT32_MIN)
-    return false;
-  *value = static_cast<int32_t>(n);
-  return true;
+  return TryStrToInt(TrimBlanks(text), value);
 }
 
 bool TryParseSettingBool(const std::string& text, bool* value) {

@@ -37,7 +37,7 @@ class ScaleDriverTest : public ::testing::Test {
   std::unique_ptr<AutomationObject> Driver(const std::string& ip = kScale) {
     AutomationRegistry registry;
     RegisterScaleDriver(registry);
-    auto driver = registry.CreateOleObject("TarvoDriver.TarvoOLEDriver");
+    auto driver = registry.CreateOleObject(kScaleDriverProgId);
     driver->SetProperty("Driver_EnableShowProgress", false);
     driver->SetProperty("ClearAccountAfterUpload", true);
     driver->SetProperty("IPAddress", ip);
@@ -89,7 +89,7 @@ TEST_F(ScaleDriverTest, TheProgIdCreatesTheNetworkDriverWithItsOptionsKept) {
   EXPECT_FALSE(driver->GetProperty("ClearAccountAfterUpload").AsBool());
   EXPECT_EQ(driver->GetProperty("IPAddress").AsText(), "");
   EXPECT_EQ(LastError(*driver), 0);
-  EXPECT_EQ(registry.CreateOleObject("TarvoDriver.TarvoOLEDriver") == nullptr, false);
+  EXPECT_EQ(registry.CreateOleObject(kScaleDriverProgId) == nullptr, false);
 }
 
 TEST_F(ScaleDriverTest, GetScaleSerialNumberAsksTheScale) {

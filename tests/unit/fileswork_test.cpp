@@ -82,25 +82,6 @@ TEST(GetUniqueFileNameTest, FailsWithoutAFolder) {
   EXPECT_EQ(error, std::strerror(ENOENT));
 }
 
-TEST(CopyFileTest, OverwriteReplacesTheTarget) {
-  testing::TempDir dir;
-  dir.Write("a.txt", "new contents");
-  dir.Write("b.txt", "old contents that are longer");
-  EXPECT_TRUE(CopyFileOverwrite(dir.File("a.txt"), dir.File("b.txt")));
-  EXPECT_EQ("new contents", dir.Read("b.txt"));
-  EXPECT_EQ("new contents", dir.Read("a.txt"));
-  EXPECT_TRUE(CopyFileOverwrite(dir.File("a.txt"), dir.File("c.txt")));
-  EXPECT_EQ("new contents", dir.Read("c.txt"));
-}
-
-TEST(CopyFileTest, OverwriteFailures) {
-  testing::TempDir dir;
-  dir.Write("a.txt", "x");
-  EXPECT_FALSE(CopyFileOverwrite(dir.File("missing.txt"), dir.File("b.txt")));
-  EXPECT_FALSE(FileExists(dir.File("b.txt")));
-  EXPECT_FALSE(CopyFileOverwrite(dir.File("a.txt"), dir.File("no/such/folder/b.txt")));
-}
-
 TEST(CopyFileTest, ToFolderKeepsTheFileName) {
   testing::TempDir dir;
   dir.Write("queue/5A.dat", std::string("binary\0data\r\n", 13));
@@ -114,14 +95,6 @@ TEST(CopyFileTest, ToFolderKeepsTheFileName) {
   EXPECT_TRUE(FileExists(dir.File("Bad/5A.dat")));
   EXPECT_FALSE(CopyFileToFolder(dir.File("queue/5A.dat"), dir.File("Missing")));
   EXPECT_FALSE(CopyFileToFolder(dir.File("queue/5A.dat"), ""));
-}
-
-TEST(GetExeFileNameTest, NamesThisTestProgram) {
-  const std::string exe = GetExeFileName();
-  ASSERT_FALSE(exe.empty());
-  EXPECT_EQ(kPathDelim, exe[0]);
-  EXPECT_TRUE(FileExists(exe));
-  EXPECT_EQ("unit_fileswork_test", ExtractFileName(exe));
 }
 
 }  // namespace

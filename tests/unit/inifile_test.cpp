@@ -79,6 +79,12 @@ TEST(IniFileTest, LineKeyAndValue) {
   EXPECT_EQ("", IniLineKey("=x"));
 }
 
+TEST(IniFileTest, TrimBlanksTakesSpacesAndTabsOnly) {
+  EXPECT_EQ("a b", TrimBlanks(" \t a b\t "));
+  EXPECT_EQ("\r5\r", TrimBlanks(" \r5\r "));
+  EXPECT_EQ("", TrimBlanks(" \t "));
+}
+
 TEST(IniFileTest, FilesLoadToleratingBomAndSaveAtomically) {
   TempDir dir;
   IniFile ini;

@@ -64,7 +64,7 @@ class ServiceFixture : public ::testing::Test {
     return std::make_unique<TMainTarvoService>(context);
   }
 
-  void WithDriver() { registry_.MapProgId(kDriverProgId, "FakeDriver"); }
+  void WithDriver() { registry_.MapProgId(kScaleDriverProgId, "FakeDriver"); }
 
   // Settings that let every level reach the log file.
   void VerboseLog() {
@@ -429,14 +429,6 @@ TEST_F(ImportScanTest, AQueryFolderThatCannotBeUsedEndsTheScanAndKeepsTheFile) {
   EXPECT_THAT(LogText(), HasSubstr("ServiceExecuteImport: No unique file name in " +
                                    dir_.File("NotAFolder") + ": " + std::strerror(ENOTDIR)));
   EXPECT_THAT(LogText(), Not(HasSubstr("Command file")));
-}
-
-TEST(CommandLineTest, SwitchesTakeEitherPrefixAndAnyCase) {
-  EXPECT_TRUE(FindCmdLineSwitch({"-silent"}, "SILENT"));
-  EXPECT_TRUE(FindCmdLineSwitch({"/Silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"--silent"}, "SILENT"));
-  EXPECT_FALSE(FindCmdLineSwitch({"/silentx"}, "SILENT"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "common/newrxstrutils.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -184,6 +185,13 @@ TEST(FillTest, PadsWithoutTruncating) {
   EXPECT_EQ("SetSettings", LeftStr("SetSettings", 11));
   EXPECT_EQ("toolongtext", LeftStr("toolongtext", 4));
   EXPECT_EQ("   ab", RightStr("ab", 5));
+}
+
+TEST(SplitLinesTest, EveryBreakEndsALineAndAFinalBreakAddsNone) {
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(SplitLines("a\r\nb\nc\rd"), (Lines{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\n\r\n\r"), (Lines{"a", "", ""}));
+  EXPECT_EQ(SplitLines(""), Lines{});
 }
 
 TEST(CenterStrTest, OddRemainderGoesRight) {

@@ -72,6 +72,23 @@ TEST(CodePageTest, ChangesCaseOfLatinAndCyrillicLetters) {
   }
 }
 
+TEST(CodePageTest, AsciiCaseAndCaseBlindEquality) {
+  EXPECT_EQ(AsciiLower("#HEADER .TxU 09 [@]"), "#header .txu 09 [@]");
+  EXPECT_EQ(AsciiLower(kAnsi), kAnsi);  // the Cyrillic capital stays
+  EXPECT_TRUE(SameTextAscii("PLU_Name_Def", "plu_name_DEF"));
+  EXPECT_FALSE(SameTextAscii("\xCF", "\xEF"));                // П and п differ here
+  EXPECT_TRUE(SameTextAnsi("\xCF\xF0\xE8", "\xEF\xD0\xC8"));  // but not as ANSI letters
+  EXPECT_FALSE(SameTextAnsi("Dep", "Dept"));
+  EXPECT_FALSE(SameTextAscii("Dep", "Dept"));
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const bool upper = c >= 'A' && c <= 'Z';
+    const bool lower = c >= 'a' && c <= 'z';
+    EXPECT_EQ(AsciiLower(c), upper ? static_cast<char>(c + 32) : c) << b;
+    EXPECT_EQ(AsciiUpper(c), lower ? static_cast<char>(c - 32) : c) << b;
+  }
+}
+
 TEST(CodePageTest, DetectsByteOrderMarks) {
   EXPECT_EQ(DetectBom("\xEF\xBB\xBFtext"), TextEncoding::kUtf8);
   EXPECT_EQ(DetectBom("\xFF\xFEt\0"), TextEncoding::kUtf16LE);

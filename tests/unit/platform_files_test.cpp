@@ -146,6 +146,25 @@ TEST(FilesTest, CopyReplacesTheTarget) {
             (std::vector<std::string>{"dst.dat", "fresh.dat", "src.dat", "sub"}));
 }
 
+TEST(CopyFileTest, OverwriteReplacesTheTarget) {
+  testing::TempDir dir;
+  dir.Write("a.txt", "new contents");
+  dir.Write("b.txt", "old contents that are longer");
+  EXPECT_TRUE(CopyFileReplace(dir.File("a.txt"), dir.File("b.txt")));
+  EXPECT_EQ("new contents", dir.Read("b.txt"));
+  EXPECT_EQ("new contents", dir.Read("a.txt"));
+  EXPECT_TRUE(CopyFileReplace(dir.File("a.txt"), dir.File("c.txt")));
+  EXPECT_EQ("new contents", dir.Read("c.txt"));
+}
+
+TEST(CopyFileTest, OverwriteFailures) {
+  testing::TempDir dir;
+  dir.Write("a.txt", "x");
+  EXPECT_FALSE(CopyFileReplace(dir.File("missing.txt"), dir.File("b.txt")));
+  EXPECT_FALSE(FileExists(dir.File("b.txt")));
+  EXPECT_FALSE(CopyFileReplace(dir.File("a.txt"), dir.File("no/such/folder/b.txt")));
+}
+
 TEST(FilesTest, CreatesFoldersWithParents) {
   TempDir dir;
   EXPECT_FALSE(ForceDirectories(""));

@@ -38,6 +38,23 @@ TEST(ProcessTest, UserAndComputerNames) {
   EXPECT_EQ(computer.find_first_of("abcdefghijklmnopqrstuvwxyz."), std::string::npos) << computer;
 }
 
+TEST(LocalNamesTest, WithinTheirLimits) {
+  const std::string user = UserName();
+  EXPECT_FALSE(user.empty());
+  EXPECT_LE(user.size(), 159u);
+  const std::string computer = ComputerName();
+  EXPECT_FALSE(computer.empty());
+  EXPECT_LE(computer.size(), 15u);
+}
+
+TEST(ExecutablePathTest, NamesThisTestProgram) {
+  const std::string exe = ExecutablePath();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_EQ(kPathDelim, exe[0]);
+  EXPECT_TRUE(FileExists(exe));
+  EXPECT_EQ("unit_platform_process_test", ExtractFileName(exe));
+}
+
 TEST(ProcessTest, ThreadHandlesTellThreadsApart) {
   const uint32_t mine = CurrentThreadHandle();
   EXPECT_NE(mine, 0u);

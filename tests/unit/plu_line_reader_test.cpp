@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "query/plu_line_split.h"
 
 namespace tarvo {
 namespace {

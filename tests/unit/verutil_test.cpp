@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/fileswork.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
@@ -13,7 +13,7 @@ namespace {
 TEST(GetFileVersionTest, RunningProgramGivesItsOwnVersion) {
   const std::string own = GetFileVersion("");
   EXPECT_EQ(TARVO_VERSION_TEXT, own);
-  EXPECT_EQ(own, GetFileVersion(GetExeFileName()));
+  EXPECT_EQ(own, GetFileVersion(ExecutablePath()));
 }
 
 TEST(GetFileVersionTest, OtherFilesHaveNone) {

@@ -1,10 +1,4 @@
-#include "common/miscutil.h"
-
-#include <exception>
-
-#include "common/newrxstrutils.h"
-#include "platform/process.h"
-#include "platform/system_formats.h"
+#include "common/ip_address.h"
 
 namespace tarvo {
 
@@ -63,63 +57,6 @@ int GetIPOctet(const std::string& text, int index) {
   if (address == 0)
     return 0;
   return static_cast<int>((address >> (8 * (3 - index))) & 0xFF);
-}
-
-double StrToFloatDef2(const std::string& text, double def) {
-  double value = 0;
-  if (TryStrToFloat(text, &value))
-    return value;
-  if (TryStrToFloat(ReplaceStr(text, ".", ","), &value))
-    return value;
-  return def;
-}
-
-bool VariantEqualsInt(const Variant& value, int32_t n) {
-  try {
-    if (value.type() == Variant::Type::kInt)
-      return value.AsInt() == n;
-    return value.AsDouble() == static_cast<double>(n);
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-std::string BytesToHex(const std::array<uint8_t, 6>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
-}
-
-int32_t MapBarCodeFieldType(int32_t n) {
-  switch (n) {
-    case 1:
-      return 1;
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-      return n + 2;
-    default:
-      return 0;
-  }
-}
-
-std::string GetLocalUserName() {
-  return UserName().substr(0, 159);
-}
-
-std::string GetLocalComputerName() {
-  return ComputerName().substr(0, 15);
 }
 
 }  // namespace tarvo

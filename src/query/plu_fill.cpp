@@ -1,23 +1,18 @@
-#include "query/plu_lines.h"
+#include "query/plu_fill.h"
 
-#include <algorithm>
 #include <array>
-#include <bit>
-#include <limits>
 
-#include "common/miscutil.h"
 #include "common/newrxstrutils.h"
+#include "common/number_text.h"
 #include "common/textnames.h"
 #include "platform/codepage.h"
 #include "platform/system_formats.h"
+#include "query/plu_line_split.h"
+#include "query/plu_numbers.h"
 
 namespace tarvo {
 
 namespace {
-
-constexpr char kQuote = '"';
-constexpr char kVerticalTab = '\v';
-constexpr size_t kNone = std::string_view::npos;
 
 // The driver's default of each PLU member, bound once per parser.
 enum DefaultProperty {
@@ -56,119 +51,6 @@ constexpr int32_t kUnitPiecesKg = 10;
 // larger one is a negative value written as its 16-bit complement.
 constexpr int32_t kShelfTimeLimit = 500;
 
-// Appends `text` with every pair of adjacent quotes made one quote, every
-// other quote removed and every vertical tab made CR LF.
-void AppendResolved(std::string_view text, std::string* out) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == kQuote) {
-      if (i + 1 < text.size() && text[i + 1] == kQuote) {
-        out->push_back(kQuote);
-        ++i;
-      }
-    } else if (c == kVerticalTab) {
-      out->append("\r\n");
-    } else {
-      out->push_back(c);
-    }
-  }
-}
-
-// Finds the separators, quotes and vertical tabs of one delimited line,
-// 64 bytes at a step.
-class LineScanner {
- public:
-  LineScanner(std::string_view line, char separator) : line_(line), separator_(separator) {}
-
-  // Index of the first separator, quote or vertical tab at or after `from`;
-  // kNone when there is none.
-  size_t NextSpecial(size_t from) {
-    if (from >= line_.size())
-      return kNone;
-    size_t window = from & ~size_t{63};
-    Load(window);
-    const uint64_t rest = mask_ >> (from - window);
-    if (rest != 0)
-      return from + static_cast<size_t>(std::countr_zero(rest));
-    for (window += 64; window < line_.size(); window += 64) {
-      Load(window);
-      if (mask_ != 0)
-        return window + static_cast<size_t>(std::countr_zero(mask_));
-    }
-    return kNone;
-  }
-
-  // Index of the first `c` (the separator, a quote or a vertical tab) at or
-  // after `from`; kNone when there is none.
-  size_t Next(char c, size_t from) {
-    size_t at = NextSpecial(from);
-    while (at != kNone && line_[at] != c)
-      at = NextSpecial(at + 1);
-    return at;
-  }
-
-  // True when [begin, end) holds a quote or a vertical tab.
-  bool QuoteOrTabIn(size_t begin, size_t end) {
-    for (size_t at = NextSpecial(begin); at < end; at = NextSpecial(at + 1)) {
-      if (line_[at] == kQuote || line_[at] == kVerticalTab)
-        return true;
-    }
-    return false;
-  }
-
-  // Index of the quote that closes a quoted field whose text starts at
-  // `begin`: the last quote of the first run of an odd number of quotes
-  // that another character follows; failing that, the last quote of the
-  // line. kNone when there is no quote from `begin` on. *clean tells
-  // whether the text up to that quote holds neither quote nor vertical tab.
-  size_t ClosingQuote(size_t begin, bool* clean) {
-    bool tab = false;
-    size_t first = NextSpecial(begin);
-    for (; first != kNone && line_[first] != kQuote; first = NextSpecial(first + 1))
-      tab = tab || line_[first] == kVerticalTab;
-    // Most often that quote stands alone, and closes whether another
-    // character follows it or not.
-    if (first == kNone || first + 1 == line_.size() || line_[first + 1] != kQuote) {
-      *clean = !tab;
-      return first;
-    }
-    *clean = false;
-    size_t last = kNone;
-    size_t run = 0;
-    for (size_t i = first; i < line_.size(); ++i) {
-      if (line_[i] == kQuote) {
-        ++run;
-        last = i;
-      } else {
-        if (run % 2 == 1)
-          return last;
-        run = 0;
-      }
-    }
-    return last;
-  }
-
- private:
-  void Load(size_t window) {
-    if (window == window_)
-      return;
-    window_ = window;
-    const char* const end = line_.data() + line_.size();
-    if (window + 64 > line_.size() && line_.size() >= 64) {
-      // The last 64 bytes of the line, shifted: no copy of a short tail.
-      const uint64_t tail = MatchMask64(end - 64, end, separator_, kQuote, kVerticalTab);
-      mask_ = tail >> (window - (line_.size() - 64));
-      return;
-    }
-    mask_ = MatchMask64(line_.data() + window, end, separator_, kQuote, kVerticalTab);
-  }
-
-  const std::string_view line_;
-  const char separator_;
-  size_t window_ = kNone;  // start of the 64 bytes that mask_ covers
-  uint64_t mask_ = 0;
-};
-
 std::string_view TrimRightBlanks(std::string_view text) {
   while (!text.empty() && text.back() == ' ')
     text.remove_suffix(1);
@@ -188,200 +70,7 @@ bool IsMarker(char c, char upperMarker) {
   return AnsiUpperChar(c) == upperMarker;
 }
 
-// Converts `text` into *value when it is an integer; keeps *value otherwise.
-void ReadInt(std::string_view text, int32_t* value) {
-  TryImportStrToInt(text, value);
-}
-
-// Plain decimals ([sign] digits [separator digits], at most 15 digits) are
-// converted here: the digits make an exact integer and one division by an
-// exact power of ten rounds as the full conversion does. False for any other
-// text.
-bool TryPlainDecimal(std::string_view text, char separator, double* value) {
-  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  size_t i = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (!text.empty() && (text[0] == '-' || text[0] == '+'))
-    ++i;
-  int64_t mantissa = 0;
-  int digits = 0;
-  int fraction = -1;  // digits after the separator; -1 before it
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c >= '0' && c <= '9') {
-      if (++digits > 15)
-        return false;
-      mantissa = mantissa * 10 + (c - '0');
-      if (fraction >= 0)
-        ++fraction;
-    } else if (c == separator && fraction < 0 && digits > 0) {
-      fraction = 0;
-    } else {
-      return false;
-    }
-  }
-  if (digits == 0 || fraction == 0)
-    return false;
-  const double number = static_cast<double>(mantissa) / kPowersOfTen[fraction < 0 ? 0 : fraction];
-  *value = negative ? -number : number;
-  return true;
-}
-
 }  // namespace
-
-void FieldList::clear() {
-  fields_.clear();
-  buffer_.clear();
-}
-
-void FieldList::Reset(size_t n) {
-  clear();
-  fields_.resize(n);
-}
-
-void FieldList::Add(std::string_view text) {
-  fields_.push_back({text, 0, false});
-}
-
-void FieldList::AddResolved(std::string_view text) {
-  const size_t offset = buffer_.size();
-  AppendResolved(text, &buffer_);
-  fields_.push_back({std::string_view(nullptr, buffer_.size() - offset), offset, true});
-}
-
-void FieldList::Set(size_t i, std::string_view text) {
-  fields_[i] = {text, 0, false};
-}
-
-void FieldList::SetCopy(size_t i, std::string_view text) {
-  const size_t offset = buffer_.size();
-  buffer_.append(text);
-  fields_[i] = {std::string_view(nullptr, text.size()), offset, true};
-}
-
-void LineCounter::Feed(std::string_view piece) {
-  if (piece.empty())
-    return;
-  breaks_ += CountLineBreaks(piece.data(), piece.data() + piece.size(), last_);
-  last_ = piece.back();
-}
-
-size_t LineCounter::Lines() const {
-  return breaks_ + (last_ == '\n' || last_ == '\r' ? 0 : 1);
-}
-
-void SplitDelimitedLine(std::string_view line, char separator, FieldList* fields) {
-  fields->clear();
-  LineScanner scan(line, separator);
-  // A field without quotes and vertical tabs is viewed as it stands.
-  auto add = [&](size_t begin, size_t end) {
-    const std::string_view text = line.substr(begin, end - begin);
-    if (scan.QuoteOrTabIn(begin, end)) {
-      fields->AddResolved(text);
-    } else {
-      fields->Add(text);
-    }
-  };
-
-  const size_t n = line.size();
-  size_t pos = 0;  // where the current field starts
-  for (;;) {
-    size_t p;  // the separator that ends the current field
-    if (pos < n && line[pos] == kQuote) {
-      const size_t start = pos;
-      bool clean = false;
-      const size_t q = scan.ClosingQuote(start + 1, &clean);
-      const size_t after = q != kNone ? q + 1 : start + 1;
-      const size_t next = scan.Next(separator, after);
-      if (next == kNone) {
-        // The field is the last one unless a separator follows its start
-        // (within the quotes); what remains of the line is then cut as far
-        // beyond the closing quote as that separator lay beyond the start.
-        if ((p = scan.Next(separator, start)) == kNone)
-          break;
-        pos = after + std::min(p - start + 1, n - after);
-      } else {
-        pos = next + 1;
-      }
-      if (q == kNone) {
-        fields->Add({});
-      } else if (clean) {
-        fields->Add(line.substr(start + 1, q - start - 1));
-      } else {
-        add(start + 1, q);
-      }
-    } else {
-      // The separator, or first the quote or vertical tab that makes the
-      // field's text change.
-      const size_t at = scan.NextSpecial(pos);
-      if (at == kNone)
-        break;
-      if (line[at] == separator) {
-        fields->Add(line.substr(pos, at - pos));
-        p = at;
-      } else {
-        if ((p = scan.Next(separator, at)) == kNone)
-          break;
-        fields->AddResolved(line.substr(pos, p - pos));
-      }
-      pos = p + 1;
-    }
-  }
-  if (pos < n) {
-    size_t begin = pos;
-    size_t end = n;
-    if (line[begin] == kQuote)
-      ++begin;
-    if (begin < end && line[end - 1] == kQuote)
-      --end;
-    add(begin, end);
-  }
-}
-
-bool TryImportStrToInt(std::string_view text, int32_t* value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ')
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i == text.size())
-    return false;
-  constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-  int64_t number = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9')
-      return false;
-    number = number * 10 + (c - '0');
-    if (number > kLimit)
-      return false;
-  }
-  if (negative)
-    number = -number;
-  if (number > std::numeric_limits<int32_t>::max())
-    return false;
-  *value = static_cast<int32_t>(number);
-  return true;
-}
-
-double ImportStrToFloat(std::string_view text, double fallback) {
-  double value = 0.0;
-  if (TryPlainDecimal(text, GetSystemFormats().DecimalSeparator, &value))
-    return value;
-  const size_t first = text.find_first_not_of(' ');
-  if (first == kNone)
-    return fallback;
-  const size_t last = text.find_last_not_of(' ');
-  return StrToFloatDef2(std::string(text.substr(first, last - first + 1)), fallback);
-}
-
-char ImportFieldSeparator(const std::string& importSimpleSeparator) {
-  return importSimpleSeparator.empty() ? ',' : importSimpleSeparator.front();
-}
 
 PLULineParser::PLULineParser(const MSettingsValues& settings, AutomationObject& driver,
                              std::vector<MPLUData>& pluList, MMessages& messageList,
@@ -441,9 +130,9 @@ bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
     MPLUData& plu = plus_.back();
     int32_t pieces = 0;
     int32_t hundredGrams = 0;
-    if (TryImportStrToInt(fields[5], &pieces) && pieces != 0) {
+    if (TryStrToInt(fields[5], &pieces) && pieces != 0) {
       plu.WeightUnit = kUnitPiecesKg;
-    } else if (n >= 7 && TryImportStrToInt(fields[6], &hundredGrams) && hundredGrams != 0) {
+    } else if (n >= 7 && TryStrToInt(fields[6], &hundredGrams) && hundredGrams != 0) {
       plu.WeightUnit = kUnit100g;
     } else {
       plu.WeightUnit = kUnitKg;
@@ -454,7 +143,7 @@ bool PLULineParser::ParseDelimitedFields(const FieldList& fields) {
 
 MMessage* PLULineParser::AttachIngredients(std::string_view numberText, int32_t* number) {
   *number = 0;
-  TryImportStrToInt(numberText, number);
+  TryStrToInt(numberText, number);
   if (*number == 0)
     return nullptr;
   const int64_t index = FindPLU(*number);
@@ -538,12 +227,12 @@ void PLULineParser::CutFixedFields(std::string_view line) {
     // two columns further. The name then stands two columns to the right.
     int32_t shelfTime = 0;
     if (i != kFieldShlefTime || settings_.ImportExtraFormat != 1 ||
-        length < int64_t{field.PosEnd} + 2 || !TryImportStrToInt(text, &shelfTime) ||
+        length < int64_t{field.PosEnd} + 2 || !TryStrToInt(text, &shelfTime) ||
         shelfTime <= kShelfTimeLimit) {
       continue;
     }
     int32_t complement = 0;
-    TryImportStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
+    TryStrToInt(CutColumns(line, field.PosHome, int64_t{field.PosEnd} + 2), &complement);
     if (slot(field.Pos)) {
       std::string negative(1, '-');
       negative += std::to_string(65536 - int64_t{complement});
@@ -604,7 +293,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   std::string_view t;
   auto readInt = [&](int index, int32_t* member) {
     if (text(index, &t))
-      ReadInt(t, member);
+      TryStrToInt(t, member);
   };
   auto readFloat = [&](int index, double* member) {
     if (text(index, &t))
@@ -618,9 +307,9 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
     // The store code carries a two-character prefix; the department is two
     // characters; the barcode type is not in the record.
     if (text(kFieldCode, &t) && t.size() > 2)
-      ReadInt(t.substr(2), &plu.AddCode);
+      TryStrToInt(t.substr(2), &plu.AddCode);
     if (text(kFieldDep, &t) && t.size() >= 2)
-      ReadInt(t.substr(0, 2), &plu.Dep);
+      TryStrToInt(t.substr(0, 2), &plu.Dep);
   } else {
     readInt(kFieldCode, &plu.AddCode);
     readInt(kFieldBarCodeType, &plu.BarCodeType);
@@ -632,7 +321,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   // IcePercent (field 8) is never read from a line.
   if (text(kFieldShlefTime, &t)) {
     int32_t shelfTime = 0;
-    if (TryImportStrToInt(t, &shelfTime)) {
+    if (TryStrToInt(t, &shelfTime)) {
       // The delimited record-marker layout writes a negative shelf time as
       // its 16-bit complement.
       if (format == 2 && shelfTime > kShelfTimeLimit)
@@ -649,7 +338,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   readInt(kFieldPackageType, &plu.PackageType);
   if (text(kFieldPackageWeight, &t)) {
     int32_t weight = 0;
-    if (TryImportStrToInt(t, &weight))
+    if (TryStrToInt(t, &weight))
       plu.PackageWeight = weight;
   }
   readInt(kFieldTolerance, &plu.Tolerance);
@@ -679,7 +368,7 @@ void PLULineParser::SetPLUDefaults() {
     int32_t value = DriverDefault(property).AsInt();
     const std::string& defVal = config[index].DefVal;
     if (!defVal.empty())
-      TryImportStrToInt(defVal, &value);
+      TryStrToInt(defVal, &value);
     return value;
   };
   auto floatDefault = [&](int index, int property) {
@@ -710,12 +399,12 @@ void PLULineParser::SetPLUDefaults() {
   // The ice glaze percent is written as a whole number.
   plu.IcePercent = DriverDefault(kIcePercentDef).AsDouble();
   int32_t icePercent = 0;
-  if (TryImportStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
+  if (TryStrToInt(config[kFieldIcePercent].DefVal, &icePercent))
     plu.IcePercent = icePercent;
 
   // The production date default is a day number; none when not given.
   int32_t day = 0;
-  TryImportStrToInt(config[kFieldProductionDate].DefVal, &day);
+  TryStrToInt(config[kFieldProductionDate].DefVal, &day);
   plu.ProductionDate = DateTime(day);
 }
 

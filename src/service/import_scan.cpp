@@ -1,0 +1,121 @@
+#include "service/import_scan.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "common/fileswork.h"
+#include "common/ip_address.h"
+#include "common/number_text.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "service/command_files.h"
+
+namespace tarvo {
+
+namespace {
+
+// How long a file in the import folder must stay unchanged before it is
+// queued.
+constexpr int64_t kImportSettleMs = 2000;
+
+}  // namespace
+
+bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock) {
+  try {
+    const MSettingsValues values = settings.Snapshot();
+    const std::vector<MScaleState> scales = settings.ScaleListCopy();
+    if (scales.empty() || values.ScaleListError) {
+      log.LogWrite("ServiceExecute: Error in list scale.", 5);
+      return false;
+    }
+    log.LogWrite("ServiceExecute: Start find import files.", 0);
+    log.LogWrite("Find path: " + values.ImportPath, 0);
+
+    // The listing is taken whole before any file is handled.
+    const bool found = DirectoryExists(values.ImportPath);
+    std::vector<FileEntry> entries;
+    if (found) {
+      log.LogWrite("ServiceExecute: Find import file <.>.", 0);
+      log.LogWrite("ServiceExecute: Find import file <..>.", 0);
+      entries = ListFolder(values.ImportPath, "*.*");
+      for (const FileEntry& entry : entries) {
+        log.LogWrite("ServiceExecute: Find import file <" + entry.Name + ">.", 0);
+      }
+    }
+    const int code = found ? kSearchNoMoreFiles : kSearchPathNotFound;
+    log.LogWrite("Search end. Return code: " + std::to_string(code), 0);
+    log.LogWrite(code == kSearchNoMoreFiles ? "No more files." : "Unknown find error.", 0);
+
+    const int64_t now = FileTimeNowMillis();
+    for (const FileEntry& entry : entries) {
+      const int command = ImportCommandNumber(entry.Name);
+      if (command < 0 || entry.IsFolder)
+        continue;
+      // A file written within the settle time may still be growing: it waits
+      // for the next scan rather than being queued half-written and deleted.
+      if (now - entry.ModifiedMillis < kImportSettleMs)
+        continue;
+      const int target =
+          ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
+      for (const MScaleState& scale : scales) {
+        ForceDirectories(values.QueryPath);
+        std::string error;
+        const std::string base = GetUniqueFileName(values.QueryPath, &error);
+        if (base.empty()) {
+          log.LogWrite(
+              "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
+          return true;
+        }
+        if (target > 0) {
+          if (target != GetIPOctet(scale.IP, 3))
+            continue;
+          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
+                            clock.LocalNow());
+          log.LogWrite("ServiceExecute: Command file for one scale <" + base + "> created.", 1);
+        } else {
+          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
+                            clock.LocalNow());
+          log.LogWrite("ServiceExecute: Command file <" + base + "> created.", 1);
+        }
+      }
+      DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name);
+      log.LogWrite("ServiceExecute: Import file <" + entry.Name + "> deleted.", 1);
+    }
+  } catch (const std::exception& e) {
+    log.LogWrite(std::string("ServiceExecuteImport: ") + e.what(), 5);
+  }
+  return true;
+}
+
+int ImportCommandNumber(const std::string& fileName) {
+  const std::string ext = AsciiLower(ExtractFileExt(fileName));
+  if (ext.empty())
+    return -1;
+  for (int i = 0; i < kImportFileKindCount; ++i) {
+    if (ImportFileKind(i) == ext)
+      return i < 2 ? i : i - 1;
+  }
+  return -1;
+}
+
+int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
+                      const std::string& divider) {
+  const std::string ext = ExtractFileExt(fileName);
+  const std::string base = fileName.substr(0, fileName.size() - ext.size());
+  const int length = static_cast<int>(base.size());
+  bool named = false;
+  if ((importExtraFormat == 1 || importExtraFormat == 2) && length >= 3) {
+    named = true;
+  } else if (length > 3 && !divider.empty()) {
+    const size_t at = base.find(divider);
+    named = at != std::string::npos && static_cast<int>(at) + 1 == length - 3;
+  }
+  if (!named)
+    return 0;
+  int32_t number = 0;
+  if (!TryStrToInt(base.substr(length - 3), &number))
+    number = 0;
+  return number >= 1 && number <= 254 ? number : 0;
+}
+
+}  // namespace tarvo

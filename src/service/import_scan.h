@@ -1,0 +1,35 @@
+// The import scan: every file that has settled in the import folder becomes
+// one queued command per target scale (see command_files.h) and is then
+// deleted. Files of kinds that are not imported, and folders, stay.
+#ifndef TARVO_SERVICE_IMPORT_SCAN_H_
+#define TARVO_SERVICE_IMPORT_SCAN_H_
+
+#include <cstdint>
+#include <string>
+
+#include "log/logoperations.h"
+#include "platform/clock.h"
+#include "settings/workservicesettings.h"
+
+namespace tarvo {
+
+// Queues every import file of the settings' ImportPath for its scales in
+// QueryPath, writing "ServiceExecute: ..." lines to `log` and stamping the
+// commands with `clock`'s local time. False when the scale list is empty or
+// unusable: nothing is listed or queued then. Any other failure ends the
+// scan with a "ServiceExecuteImport: " line at level 5, and the scan
+// returns true.
+bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock);
+
+// The command number of an import file by its extension (ASCII letters
+// compared in lower case); -1 when the kind is not imported.
+int ImportCommandNumber(const std::string& fileName);
+
+// The last part (1 to 254) of the address of the one scale an import file
+// names, or 0 when it goes to every scale.
+int ImportTargetScale(const std::string& fileName, int32_t importExtraFormat,
+                      const std::string& divider);
+
+}  // namespace tarvo
+
+#endif  // TARVO_SERVICE_IMPORT_SCAN_H_

@@ -78,7 +78,7 @@ scale::PluRecord SamplePlu(int i) {
   r.WeightUnit = 4;
   r.Dep = 1;
   r.Tare = 0.01;
-  r.ShlefTime = 5;
+  r.ShelfTime = 5;
   r.Label = 1;
   r.Rebate = 0;
   r.Message = 0;
@@ -110,7 +110,7 @@ void BM_Driver(benchmark::State& state) {
       d.SetProperty("PLU_WeightUnit", r.WeightUnit);
       d.SetProperty("PLU_Dep", r.Dep);
       d.SetProperty("PLU_Tare", r.Tare);
-      d.SetProperty("PLU_ShlefTime", r.ShlefTime);
+      d.SetProperty("PLU_ShlefTime", r.ShelfTime);
       d.SetProperty("PLU_Label", r.Label);
       d.SetProperty("PLU_Rebate", r.Rebate);
       d.SetProperty("PLU_Message", r.Message);

@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
   settings.ImportEncodingWindows = true;
   settings.ImportSimpleSeparator = ",";
   const int fields[] = {kFieldNumber,     kFieldName, kFieldCode, kFieldPrice,
-                        kFieldWeightUnit, kFieldDep,  kFieldTare, kFieldShlefTime};
+                        kFieldWeightUnit, kFieldDep,  kFieldTare, kFieldShelfTime};
   for (int i = 0; i < 8; ++i)
     settings.FieldsConfig[fields[i]].Pos = i + 1;
   settings.FieldsConfig[kFieldMessageString1].Pos = 9;

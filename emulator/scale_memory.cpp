@@ -174,7 +174,7 @@ std::string FormatPlus(const std::map<int32_t, PluRecord>& plus) {
         std::to_string(r.AddCode),     std::to_string(r.BarCodeType),
         FormatNumber(r.Price),         std::to_string(r.WeightUnit),
         std::to_string(r.Dep),         FormatNumber(r.Tare),
-        std::to_string(r.ShlefTime),   std::to_string(r.Label),
+        std::to_string(r.ShelfTime),   std::to_string(r.Label),
         std::to_string(r.Rebate),      std::to_string(r.Message),
         std::to_string(r.PackageType), FormatNumber(r.PackageWeight),
         std::to_string(r.Tolerance),   FormatDate(r.ProductionDate),
@@ -242,7 +242,7 @@ bool ParsePlus(const std::string& text, std::map<int32_t, PluRecord>* plus, std:
         ParseInt(c[0], &r.Number) && UnescapeText(c[1], &r.Name) && ParseInt(c[2], &r.AddCode) &&
         ParseInt(c[3], &r.BarCodeType) && ParseDouble(c[4], &r.Price) &&
         ParseInt(c[5], &r.WeightUnit) && ParseInt(c[6], &r.Dep) && ParseDouble(c[7], &r.Tare) &&
-        ParseInt(c[8], &r.ShlefTime) && ParseInt(c[9], &r.Label) && ParseInt(c[10], &r.Rebate) &&
+        ParseInt(c[8], &r.ShelfTime) && ParseInt(c[9], &r.Label) && ParseInt(c[10], &r.Rebate) &&
         ParseInt(c[11], &r.Message) && ParseInt(c[12], &r.PackageType) &&
         ParseDouble(c[13], &r.PackageWeight) && ParseInt(c[14], &r.Tolerance) &&
         ParseDate(c[15], &r.ProductionDate) && ParseDouble(c[16], &r.IcePercent);

@@ -446,7 +446,7 @@ std::string EncodePlus(const std::vector<PluRecord>& records, size_t begin, size
     w.PutI32(r.WeightUnit);
     w.PutI32(r.Dep);
     w.PutDouble(r.Tare);
-    w.PutI32(r.ShlefTime);
+    w.PutI32(r.ShelfTime);
     w.PutI32(r.Label);
     w.PutI32(r.Rebate);
     w.PutI32(r.Message);
@@ -473,7 +473,7 @@ bool DecodePlus(const std::string& payload, std::vector<PluRecord>* records, std
     bool ok = r.GetI32(&p.Number) && GetUtf8(r, &p.Name, "PLU Name", error) &&
               r.GetI32(&p.AddCode) && r.GetI32(&p.BarCodeType) && r.GetDouble(&p.Price) &&
               r.GetI32(&p.WeightUnit) && r.GetI32(&p.Dep) && r.GetDouble(&p.Tare) &&
-              r.GetI32(&p.ShlefTime) && r.GetI32(&p.Label) && r.GetI32(&p.Rebate) &&
+              r.GetI32(&p.ShelfTime) && r.GetI32(&p.Label) && r.GetI32(&p.Rebate) &&
               r.GetI32(&p.Message) && r.GetI32(&p.PackageType) && r.GetDouble(&p.PackageWeight) &&
               r.GetI32(&p.Tolerance) && r.GetDouble(&p.ProductionDate) &&
               r.GetDouble(&p.IcePercent);

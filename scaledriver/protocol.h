@@ -167,7 +167,7 @@ struct PluRecord {
   int32_t WeightUnit = 0;
   int32_t Dep = 0;
   double Tare = 0.0;
-  int32_t ShlefTime = 0;
+  int32_t ShelfTime = 0;
   int32_t Label = 0;
   int32_t Rebate = 0;
   int32_t Message = 0;  // message number; 0 = none

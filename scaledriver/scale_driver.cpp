@@ -42,7 +42,7 @@ const PluField kPluFields[] = {
     {"WeightUnit", Kind::kInt, &PluRecord::WeightUnit, nullptr, nullptr},
     {"Dep", Kind::kInt, &PluRecord::Dep, nullptr, nullptr},
     {"Tare", Kind::kDouble, nullptr, &PluRecord::Tare, nullptr},
-    {"ShlefTime", Kind::kInt, &PluRecord::ShlefTime, nullptr, nullptr},
+    {"ShlefTime", Kind::kInt, &PluRecord::ShelfTime, nullptr, nullptr},
     {"Label", Kind::kInt, &PluRecord::Label, nullptr, nullptr},
     {"Rebate", Kind::kInt, &PluRecord::Rebate, nullptr, nullptr},
     {"Message", Kind::kInt, &PluRecord::Message, nullptr, nullptr},

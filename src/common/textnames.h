@@ -20,7 +20,7 @@ enum PLUField {
   kFieldDep,
   kFieldTare,
   kFieldIcePercent,
-  kFieldShlefTime,
+  kFieldShelfTime,
   kFieldProductionDate,
   kFieldLabel,
   kFieldRebate,

@@ -178,7 +178,7 @@ void AutomationRegistry::RegisterBuiltin(const std::string& name, AutomationFact
 }
 
 void AutomationRegistry::MapProgId(const std::string& progId, const std::string& builtinName) {
-  progIds_[AnsiUpperCase(progId)] = builtinName;
+  prog_ids_[AnsiUpperCase(progId)] = builtinName;
 }
 
 bool AutomationRegistry::LoadTableFile(const std::string& path, std::string* error) {
@@ -216,7 +216,7 @@ bool AutomationRegistry::LoadTableFile(const std::string& path, std::string* err
     }
     table[AnsiUpperCase(progId)] = Trim(value.substr(kBuiltinPrefix.size()));
   }
-  progIds_ = std::move(table);
+  prog_ids_ = std::move(table);
   return true;
 }
 
@@ -229,8 +229,8 @@ bool AutomationRegistry::LoadTableFromEnvironment(std::string* error) {
 
 std::unique_ptr<AutomationObject> AutomationRegistry::CreateOleObject(
     const std::string& progId) const {
-  auto mapped = progIds_.find(AnsiUpperCase(progId));
-  if (mapped == progIds_.end())
+  auto mapped = prog_ids_.find(AnsiUpperCase(progId));
+  if (mapped == prog_ids_.end())
     throw AutomationError(kInvalidClassString);
   auto builtin = builtins_.find(AnsiUpperCase(mapped->second));
   if (builtin == builtins_.end() || !builtin->second)

@@ -134,7 +134,7 @@ class AutomationRegistry {
 
  private:
   std::map<std::string, AutomationFactory> builtins_;
-  std::map<std::string, std::string> progIds_;  // upper-cased ProgID -> name
+  std::map<std::string, std::string> prog_ids_;  // upper-cased ProgID -> name
 };
 
 }  // namespace tarvo

@@ -21,9 +21,9 @@ class CodePage {
  public:
   explicit CodePage(const char* name) {
     for (int b = 0; b < 0x80; ++b)
-      toUnicode_[b] = static_cast<char32_t>(b);
+      to_unicode_[b] = static_cast<char32_t>(b);
     for (int b = 0x80; b < 0x100; ++b)
-      toUnicode_[b] = kNoChar;
+      to_unicode_[b] = kNoChar;
     iconv_t cd = iconv_open("UTF-32LE", name);
     if (cd != reinterpret_cast<iconv_t>(-1)) {
       for (int b = 0x80; b < 0x100; ++b) {
@@ -36,34 +36,34 @@ class CodePage {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
             sizeof(out) - outLeft == 4) {
-          toUnicode_[b] = static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 |
-                                                static_cast<uint32_t>(out[3]) << 24);
+          to_unicode_[b] = static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 |
+                                                 static_cast<uint32_t>(out[3]) << 24);
         }
       }
       iconv_close(cd);
     }
     for (int b = 0; b < 0x100; ++b) {
-      if (toUnicode_[b] != kNoChar)
-        fromUnicode_.emplace_back(toUnicode_[b], static_cast<char>(b));
+      if (to_unicode_[b] != kNoChar)
+        from_unicode_.emplace_back(to_unicode_[b], static_cast<char>(b));
     }
-    std::sort(fromUnicode_.begin(), fromUnicode_.end());
+    std::sort(from_unicode_.begin(), from_unicode_.end());
   }
 
   // kNoChar when the byte is undefined in this page.
-  char32_t ToUnicode(unsigned char b) const { return toUnicode_[b]; }
+  char32_t ToUnicode(unsigned char b) const { return to_unicode_[b]; }
 
   // "?" when the page lacks the character.
   char FromUnicode(char32_t c) const {
     if (c < 0x80)
       return static_cast<char>(c);
-    auto it = std::lower_bound(fromUnicode_.begin(), fromUnicode_.end(),
+    auto it = std::lower_bound(from_unicode_.begin(), from_unicode_.end(),
                                std::make_pair(c, static_cast<char>(-128)));
-    return it != fromUnicode_.end() && it->first == c ? it->second : '?';
+    return it != from_unicode_.end() && it->first == c ? it->second : '?';
   }
 
  private:
-  std::array<char32_t, 256> toUnicode_;
-  std::vector<std::pair<char32_t, char>> fromUnicode_;
+  std::array<char32_t, 256> to_unicode_;
+  std::vector<std::pair<char32_t, char>> from_unicode_;
 };
 
 const CodePage& Ansi() {

@@ -62,8 +62,8 @@ class PosixConnection : public TcpConnection {
   bool ReadExact(void* buffer, size_t size) override {
     char* out = static_cast<char*>(buffer);
     const int64_t deadline = Deadline();
-    size_t buffered = std::min(size, pending_.size() - pendingPos_);
-    std::memcpy(out, pending_.data() + pendingPos_, buffered);
+    size_t buffered = std::min(size, pending_.size() - pending_pos_);
+    std::memcpy(out, pending_.data() + pending_pos_, buffered);
     Consume(buffered);
     size_t done = buffered;
     while (done < size) {
@@ -97,21 +97,21 @@ class PosixConnection : public TcpConnection {
 
   bool ReadLn(std::string* line, size_t maxLength) override {
     const int64_t deadline = Deadline();
-    size_t scanned = pendingPos_;
+    size_t scanned = pending_pos_;
     for (;;) {
       size_t lf = pending_.find('\n', scanned);
       if (lf != std::string::npos) {
         size_t end = lf;
-        if (end > pendingPos_ && pending_[end - 1] == '\r')
+        if (end > pending_pos_ && pending_[end - 1] == '\r')
           --end;
-        if (end - pendingPos_ > maxLength)
+        if (end - pending_pos_ > maxLength)
           return Fail();
-        line->assign(pending_, pendingPos_, end - pendingPos_);
-        Consume(lf + 1 - pendingPos_);
+        line->assign(pending_, pending_pos_, end - pending_pos_);
+        Consume(lf + 1 - pending_pos_);
         return true;
       }
       // Allow one byte beyond the limit for a CR that may precede the LF.
-      if (pending_.size() - pendingPos_ > maxLength + 1)
+      if (pending_.size() - pending_pos_ > maxLength + 1)
         return Fail();
       scanned = pending_.size();
       char chunk[kReadChunk];
@@ -131,7 +131,7 @@ class PosixConnection : public TcpConnection {
     return WriteAll(out.data(), out.size());
   }
 
-  void SetTimeoutMillis(int ms) override { timeoutMs_ = ms < 0 ? 0 : ms; }
+  void SetTimeoutMillis(int ms) override { timeout_ms_ = ms < 0 ? 0 : ms; }
 
   void Close() override {
     if (!closed_.exchange(true))
@@ -140,16 +140,16 @@ class PosixConnection : public TcpConnection {
 
   std::string PeerAddress() const override { return peer_; }
   bool Closed() const override { return closed_; }
-  bool TimedOut() const override { return timedOut_; }
+  bool TimedOut() const override { return timed_out_; }
 
  private:
-  int64_t Deadline() const { return timeoutMs_ > 0 ? SteadyMillis() + timeoutMs_ : -1; }
+  int64_t Deadline() const { return timeout_ms_ > 0 ? SteadyMillis() + timeout_ms_ : -1; }
 
   void Consume(size_t n) {
-    pendingPos_ += n;
-    if (pendingPos_ == pending_.size()) {
+    pending_pos_ += n;
+    if (pending_pos_ == pending_.size()) {
       pending_.clear();
-      pendingPos_ = 0;
+      pending_pos_ = 0;
     }
   }
 
@@ -167,7 +167,7 @@ class PosixConnection : public TcpConnection {
       if (r > 0)
         return true;
       if (r == 0) {
-        timedOut_ = true;
+        timed_out_ = true;
         return Fail();
       }
       if (errno != EINTR)
@@ -194,11 +194,11 @@ class PosixConnection : public TcpConnection {
 
   const int fd_;
   const std::string peer_;
-  int timeoutMs_ = 0;
+  int timeout_ms_ = 0;
   std::atomic<bool> closed_{false};
-  bool timedOut_ = false;
-  std::string pending_;  // bytes received but not yet consumed, from pendingPos_
-  size_t pendingPos_ = 0;
+  bool timed_out_ = false;
+  std::string pending_;  // bytes received but not yet consumed, from pending_pos_
+  size_t pending_pos_ = 0;
 };
 
 std::string FormatPeer(const sockaddr_in& address) {
@@ -418,7 +418,7 @@ struct TcpServer::State {
 TcpServer::TcpServer(std::string ip, int port, int maxConnections)
     : ip_(std::move(ip)),
       port_(port),
-      maxConnections_(maxConnections),
+      max_connections_(maxConnections),
       state_(std::make_unique<State>()) {}
 
 TcpServer::~TcpServer() {
@@ -444,7 +444,7 @@ bool TcpServer::Activate(std::string* error) {
     return false;
   port_ = state_->listener->Port();
   state_->active = true;
-  state_->acceptThread = std::thread(&State::AcceptLoop, state_.get(), maxConnections_);
+  state_->acceptThread = std::thread(&State::AcceptLoop, state_.get(), max_connections_);
   return true;
 }
 

@@ -99,7 +99,7 @@ class TcpServer {
   struct State;
   std::string ip_;
   int port_;
-  int maxConnections_;
+  int max_connections_;
   std::unique_ptr<State> state_;
 };
 

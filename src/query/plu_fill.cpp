@@ -24,7 +24,7 @@ enum DefaultProperty {
   kWeightUnitDef,
   kDepDef,
   kTareDef,
-  kShlefTimeDef,
+  kShelfTimeDef,
   kMessageDef,
   kLabelDef,
   kRebateDef,
@@ -226,7 +226,7 @@ void PLULineParser::CutFixedFields(std::string_view line) {
     // negative number of five columns: 16-bit complement, the low digits
     // two columns further. The name then stands two columns to the right.
     int32_t shelfTime = 0;
-    if (i != kFieldShlefTime || settings_.ImportExtraFormat != 1 ||
+    if (i != kFieldShelfTime || settings_.ImportExtraFormat != 1 ||
         length < int64_t{field.PosEnd} + 2 || !TryStrToInt(text, &shelfTime) ||
         shelfTime <= kShelfTimeLimit) {
       continue;
@@ -319,7 +319,7 @@ void PLULineParser::FillPLUFromFields(const FieldList& fields) {
   readInt(kFieldWeightUnit, &plu.WeightUnit);
   readFloat(kFieldTare, &plu.Tare);
   // IcePercent (field 8) is never read from a line.
-  if (text(kFieldShlefTime, &t)) {
+  if (text(kFieldShelfTime, &t)) {
     int32_t shelfTime = 0;
     if (TryStrToInt(t, &shelfTime)) {
       // The delimited record-marker layout writes a negative shelf time as
@@ -388,7 +388,7 @@ void PLULineParser::SetPLUDefaults() {
   plu.WeightUnit = intDefault(kFieldWeightUnit, kWeightUnitDef);
   plu.Dep = intDefault(kFieldDep, kDepDef);
   plu.Tare = floatDefault(kFieldTare, kTareDef);
-  plu.ShlefTime = intDefault(kFieldShlefTime, kShlefTimeDef);
+  plu.ShlefTime = intDefault(kFieldShelfTime, kShelfTimeDef);
   plu.Message = DriverDefault(kMessageDef).AsInt();
   plu.Label = intDefault(kFieldLabel, kLabelDef);
   plu.Rebate = intDefault(kFieldRebate, kRebateDef);

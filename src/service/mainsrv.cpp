@@ -39,7 +39,7 @@ TMainTarvoService::TMainTarvoService(const ServiceContext& context)
   log_->SetOption(slDisabled, !settings_->EnableLogFile);
   log_->SetOption(slRewrite, settings_->ReWriteLog);
   LogWrite("ServiceConstructor: Log created.", 2);
-  LogClients_ = std::make_unique<LogClients>();
+  log_clients_ = std::make_unique<LogClients>();
   settings_->IniFileName = ChangeFileExt(context_.ExePath, ".ini");
   log_->SetMinLevel(5);
   LogWrite("ServiceConstructor: Object created.", 2);
@@ -73,7 +73,7 @@ void TMainTarvoService::ServiceDestroy() {
   // list goes last, after the log, whose closing lines still reach it.
   settings_.reset();
   log_.reset();
-  LogClients_.reset();
+  log_clients_.reset();
 }
 
 bool TMainTarvoService::HasSwitch(const std::string& name) const {
@@ -83,7 +83,7 @@ bool TMainTarvoService::HasSwitch(const std::string& name) const {
 void TMainTarvoService::LogWrite(const std::string& text, int level) {
   if (!log_)
     return;
-  tarvo::LogWrite(*log_, LogClients_.get(), clock_, text, level);
+  tarvo::LogWrite(*log_, log_clients_.get(), clock_, text, level);
 }
 
 void TMainTarvoService::SwitchLogFile(bool enabled) {

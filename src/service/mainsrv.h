@@ -83,7 +83,7 @@ class TMainTarvoService : public LogSink {
 
   MServiceSettings& ServiceSettings() { return *settings_; }
   TSystemLog& SystemLog() { return *log_; }
-  LogClients& LogClientList() { return *LogClients_; }
+  LogClients& LogClientList() { return *log_clients_; }
   const ServiceContext& Context() const { return context_; }
   size_t QueryThreadCount() const { return QueryThreads.size(); }
 
@@ -123,7 +123,7 @@ class TMainTarvoService : public LogSink {
   DeadlineTimer Timer_ImportInterval;
 
   std::unique_ptr<TSystemLog> log_;
-  std::unique_ptr<LogClients> LogClients_;
+  std::unique_ptr<LogClients> log_clients_;
   std::unique_ptr<MServiceSettings> settings_;
 
   // The worker pool, in creation order, and what its workers share. Written

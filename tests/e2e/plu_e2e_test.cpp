@@ -34,7 +34,7 @@ enum PluColumn {
   kPrice = 4,
   kWeightUnit = 5,
   kDep = 6,
-  kShlefTime = 8,
+  kShelfTime = 8,
   kMessage = 11,
 };
 
@@ -355,7 +355,7 @@ TEST_F(PLUTransferTest, FixedColumnLayoutWithIngredientsReachesTheNamedScale) {
     EXPECT_EQ(c[kName], e.name) << e.number;
     EXPECT_EQ(c[kPrice], e.price) << e.number;
     EXPECT_EQ(c[kWeightUnit], e.unit) << e.number;
-    EXPECT_EQ(c[kShlefTime], e.shelf) << e.number;
+    EXPECT_EQ(c[kShelfTime], e.shelf) << e.number;
     EXPECT_EQ(c[kMessage], e.message) << e.number;
   }
   EXPECT_EQ(MessageRows(scales[0]),
@@ -423,7 +423,7 @@ TEST_F(PLUTransferTest, DelimitedMarkerLayoutDerivesWeightUnits) {
     EXPECT_EQ(c[kAddCode], e.code) << e.number;
     EXPECT_EQ(c[kDep], e.dep) << e.number;
     EXPECT_EQ(c[kWeightUnit], e.unit) << e.number;
-    EXPECT_EQ(c[kShlefTime], e.shelf) << e.number;
+    EXPECT_EQ(c[kShelfTime], e.shelf) << e.number;
     EXPECT_EQ(c[kMessage], e.message) << e.number;
   }
   EXPECT_EQ(MessageRows(scales[1]), (std::vector<std::string>{MessageRow(1, {"Apple", "Sugar"})}));

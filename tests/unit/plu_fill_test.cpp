@@ -56,7 +56,7 @@ TEST_F(PLULineTest, PLUWithoutNumberNameOrPriceIsDroppedAsBadLine) {
 TEST_F(PLULineTest, AllMembersConvertByTheirTable) {
   const int fields[] = {kFieldNumber,      kFieldName,           kFieldCode,     kFieldBarCodeType,
                         kFieldPrice,       kFieldWeightUnit,     kFieldDep,      kFieldTare,
-                        kFieldShlefTime,   kFieldProductionDate, kFieldLabel,    kFieldRebate,
+                        kFieldShelfTime,   kFieldProductionDate, kFieldLabel,    kFieldRebate,
                         kFieldPackageType, kFieldPackageWeight,  kFieldTolerance};
   for (int i = 0; i < 15; ++i)
     Place(fields[i], i + 1);
@@ -206,7 +206,7 @@ class MarkerLayoutTest : public PLULineTest {
     Place(kFieldPrice, 4);
     Place(kFieldCode, 5);
     Place(kFieldDep, 8);
-    Place(kFieldShlefTime, 9);
+    Place(kFieldShelfTime, 9);
   }
 };
 
@@ -278,8 +278,8 @@ TEST_F(MarkerLayoutTest, IngredientLineBecomesMessageOfEarlierPLU) {
   EXPECT_EQ(MessageLines(0)[1], "Bacteria");
   EXPECT_EQ(MessageLines(0)[2], "");
   EXPECT_EQ(Lines(), (std::vector<testing::LoggedLine>{{"Load ingridient PLU 1", 0},
-                                                            {"Ingridient0: Milk", 0},
-                                                            {"Ingridient2: Bacteria", 0}}));
+                                                       {"Ingridient0: Milk", 0},
+                                                       {"Ingridient2: Bacteria", 0}}));
   // A later ingredient line replaces the reference.
   ASSERT_TRUE(Delimited("i;11;Water"));
   EXPECT_EQ(plus[1].Message, 1);
@@ -400,7 +400,7 @@ class FixedMarkerTest : public PLULineTest {
     settings.ImportFileFixField = true;
     settings.ImportExtraFormat = 1;
     PlaceFixed(kFieldNumber, 2, 7, 1);
-    PlaceFixed(kFieldShlefTime, 8, 10, 2);
+    PlaceFixed(kFieldShelfTime, 8, 10, 2);
     PlaceFixed(kFieldName, 11, 28, 3);
     PlaceFixed(kFieldPrice, 29, 34, 4);
   }
@@ -479,9 +479,9 @@ TEST_F(FixedMarkerTest, IngredientLineSplitsAtCode3) {
   expected[2] = "Salt";
   EXPECT_EQ(MessageLines(0), expected);
   EXPECT_EQ(Lines(), (std::vector<testing::LoggedLine>{{"Load ingridient PLU 0", 0},
-                                                            {"Ingridient0: Milk", 0},
-                                                            {"Ingridient1: Vitamin D", 0},
-                                                            {"Ingridient3: Salt", 0}}));
+                                                       {"Ingridient0: Milk", 0},
+                                                       {"Ingridient1: Vitamin D", 0},
+                                                       {"Ingridient3: Salt", 0}}));
 }
 
 TEST_F(FixedMarkerTest, IngredientLineFillsAtMostFifteenLines) {

@@ -55,7 +55,7 @@ TEST(MirrorFilesTest, PlusTableHasTheHeaderAndOneRowPerPluAscending) {
   a.Price = 12.5;
   a.WeightUnit = 4;
   a.Tare = 0.105;
-  a.ShlefTime = -1;
+  a.ShelfTime = -1;
   a.Message = 2;
   a.PackageWeight = 3;
   a.ProductionDate = Date(2023, 12, 31);

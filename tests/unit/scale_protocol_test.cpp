@@ -67,7 +67,7 @@ PluRecord SamplePlu() {
   r.WeightUnit = 4;
   r.Dep = 3;
   r.Tare = 0.015;
-  r.ShlefTime = -1;
+  r.ShelfTime = -1;
   r.Label = 2;
   r.Rebate = 10;
   r.Message = 5;

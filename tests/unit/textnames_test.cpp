@@ -11,7 +11,7 @@ namespace {
 TEST(PLUFieldNameTest, TableOrderAndBounds) {
   EXPECT_EQ("Number", PLUFieldName(kFieldNumber));
   EXPECT_EQ("BarCodeType", PLUFieldName(kFieldBarCodeType));
-  EXPECT_EQ("ShlefTime", PLUFieldName(kFieldShlefTime));
+  EXPECT_EQ("ShlefTime", PLUFieldName(kFieldShelfTime));
   EXPECT_EQ("Tolerance", PLUFieldName(kFieldTolerance));
   EXPECT_EQ("MessageString1", PLUFieldName(kFieldMessageString1));
   EXPECT_EQ("MessageString16", PLUFieldName(kFieldMessageString1 + 15));

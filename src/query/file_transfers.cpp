@@ -68,6 +68,16 @@ bool FindValue(const std::vector<std::string>& lines, const std::string& key, st
   return false;
 }
 
+// A font or logo file without a byte would wipe what the scale holds; it is
+// refused as an empty label is.
+bool RefusedWhenEmpty(const StepContext& context) {
+  if (GetFileSize64(context.DataFileName) > 0)
+    return false;
+  context.AddLog("Wrong size bin file.", 5);
+  context.SetScaleState(kStateBadData);
+  return true;
+}
+
 std::string CannotOpen(const std::string& path, const std::string& reason) {
   return "Cannot open file \"" + path + "\". " + reason;
 }
@@ -145,7 +155,7 @@ bool SendHotKeys(const StepContext& context) {
 }
 
 bool LoadFontFile(const StepContext& context) {
-  if (context.FontNumber < 0)
+  if (context.FontNumber < 0 || RefusedWhenEmpty(context))
     return false;
   return Loaded(context);
 }
@@ -161,6 +171,8 @@ bool SendFontFile(const StepContext& context) {
 }
 
 bool LoadLogoFile(const StepContext& context) {
+  if (RefusedWhenEmpty(context))
+    return false;
   return Loaded(context);
 }
 

@@ -248,7 +248,8 @@ void MServiceSettings::LoadScaleList() {
     }
     std::vector<MScaleState> scales;
     for (const std::string& line : ini.ReadSectionLines(kScalesSection)) {
-      const std::string ip = IniLineValue(line);
+      // Blanks around an address are a typing slip, not part of the address.
+      const std::string ip = TrimBlanks(IniLineValue(line));
       if (ParseIPAddress(ip) == 0)
         continue;
       MScaleState scale;

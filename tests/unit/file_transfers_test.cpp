@@ -156,6 +156,19 @@ TEST_F(FileTransfersTest, FontIsSentWithItsNumber) {
   EXPECT_EQ(State(), 0);
 }
 
+TEST_F(FileTransfersTest, EmptyFontOrLogoIsRefusedAsAnEmptyLabelIs) {
+  Data("");
+  worker->FontNumber = 0;
+  for (auto load : {&LoadFontFile, &LoadLogoFile}) {
+    h.ClearLines();
+    EXPECT_FALSE(load(Step()));
+    EXPECT_EQ(State(), 4);
+    EXPECT_THAT(h.Texts(),
+                ElementsAre("Wrong size bin file.", "Set scale state: ip=10.0.0.5 state=4"));
+  }
+  EXPECT_TRUE(h.Invokes().empty());
+}
+
 TEST_F(FileTransfersTest, LogoIsPassedThrough) {
   Data("any bytes");
   EXPECT_TRUE(LoadLogoFile(Step()));

@@ -223,7 +223,7 @@ TEST_F(SettingsTest, LogFileNameKeepsOnlyItsNamePart) {
 
 TEST_F(SettingsTest, ScaleListKeepsValidAddressesInFileOrder) {
   WriteIni(
-      "[ListScales]\r\nScale1=10.0.0.5\r\nScale2=0.1.2.3\r\nAny=10.0.0.0\r\nX=10.0.0.6\r\n"
+      "[ListScales]\r\nScale1=10.0.0.5\r\nScale2=0.1.2.3\r\nAny=10.0.0.0\r\nX= \t10.0.0.6 \r\n"
       "Scale5=not an address\r\n");
   settings_.ScaleListError = true;
   settings_.LoadScaleList();

@@ -230,4 +230,13 @@ std::string CenterStr(const std::string& s, int len) {
   return std::string(left, ' ') + s + std::string(len - text_len - left, ' ');
 }
 
+std::string SingleLineText(std::string s) {
+  for (char& c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F)
+      c = '?';
+  }
+  return s;
+}
+
 }  // namespace tarvo

@@ -76,6 +76,11 @@ std::vector<std::string> SplitLines(const std::string& text);
 // `len` or more is returned unchanged.
 std::string CenterStr(const std::string& s, int len);
 
+// `s` with every control character (codes 0 to 31 and 127: CR, LF, tab,
+// ...) written as "?", so that a text from outside, such as a file name,
+// stays on its one line of the log or the journal.
+std::string SingleLineText(std::string s);
+
 }  // namespace tarvo
 
 #endif  // TARVO_COMMON_NEWRXSTRUTILS_H_

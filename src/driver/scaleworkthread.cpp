@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <utility>
 
+#include "common/newrxstrutils.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -71,13 +72,14 @@ std::string JournalLine(int32_t extraFormat, const DateTime& now, const std::str
                         int32_t operation, int32_t status, const std::string& originalFileName) {
   if (extraFormat == 2) {
     return FormatDateTime("dd.mm.yyyy,hh:nn:ss,", now) + ip + "," + std::to_string(status) + "," +
-           originalFileName;
+           SingleLineText(originalFileName);
   }
   std::string name = JournalOperationName(operation);
   if (name.size() < kJournalOperationWidth)
     name.resize(kJournalOperationWidth, ' ');
   return FormatDateTime("dd.mm.yyyy hh:nn:ss", now) + " IP=" + ip + " Operation=" + name +
-         " Status=" + std::to_string(status) + " File=" + ExtractFileName(originalFileName);
+         " Status=" + std::to_string(status) +
+         " File=" + SingleLineText(ExtractFileName(originalFileName));
 }
 
 std::string JournalFileName(int32_t extraFormat, const DateTime& now,

@@ -57,7 +57,8 @@ const char* JournalOperationName(int32_t operation);
 //   extraFormat 2: "dd.mm.yyyy,hh:nn:ss,<ip>,<status>,<originalFileName>"
 //   otherwise:     "dd.mm.yyyy hh:nn:ss IP=<ip> Operation=<name padded to 11>
 //                   Status=<status> File=<file name part of originalFileName>"
-// (one line; ":" is the system time separator).
+// (one line; ":" is the system time separator; a control character of the
+// file name is written as "?").
 std::string JournalLine(int32_t extraFormat, const DateTime& now, const std::string& ip,
                         int32_t operation, int32_t status, const std::string& originalFileName);
 

@@ -19,11 +19,38 @@ namespace tarvo {
 
 namespace {
 
+using internal::Fail;
 using internal::FailWithErrno;
 
-// ANSI path -> the system's form.
+// ANSI path -> the system's form: its UTF-8, unless no entry of that name
+// exists while the bytes of the last part, unchanged, name one (a name that
+// AnsiName listed as its bytes).
 std::string Sys(const std::string& path) {
-  return AnsiToUtf8(path);
+  std::string sys = AnsiToUtf8(path);
+  if (sys == path)
+    return sys;  // ASCII
+  struct stat st;
+  if (::lstat(sys.c_str(), &st) == 0 || errno != ENOENT)
+    return sys;
+  const size_t slash = path.rfind('/');
+  const std::string raw = slash == std::string::npos
+                              ? path
+                              : AnsiToUtf8(path.substr(0, slash + 1)) + path.substr(slash + 1);
+  return ::lstat(raw.c_str(), &st) == 0 ? raw : sys;
+}
+
+// A name from the system -> ANSI: its UTF-8 converted, when that converts
+// back to the same name; else its bytes unchanged, which Sys leads back to
+// the entry.
+std::string AnsiName(const std::string& sysName) {
+  std::string ansi = Utf8ToAnsi(sysName);
+  return AnsiToUtf8(ansi) == sysName ? ansi : sysName;
+}
+
+FileKind KindOf(mode_t mode) {
+  if (S_ISREG(mode))
+    return FileKind::kRegular;
+  return S_ISDIR(mode) ? FileKind::kFolder : FileKind::kOther;
 }
 
 // Keeps errno across clean-up calls, so that a failure is reported with its
@@ -262,18 +289,27 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 }
 
 bool CopyFileReplace(const std::string& source, const std::string& target, std::string* error) {
-  int in = ::open(Sys(source).c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0)
+  // Without O_NONBLOCK the open of a FIFO waits for a writer; the kind is
+  // checked on the opened file, so an entry swapped after a listing is
+  // judged as it is now.
+  int in = ::open(Sys(source).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (in < 0) {
+    if (errno == ELOOP)
+      return Fail(error, "Not a regular file (symbolic link)");
     return FailWithErrno(error);
+  }
   struct stat st;
   if (::fstat(in, &st) != 0) {
     CloseFd(in);
     return FailWithErrno(error);
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     ::close(in);
-    errno = EISDIR;
-    return FailWithErrno(error);
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return FailWithErrno(error);
+    }
+    return Fail(error, "Not a regular file");
   }
   const bool ok = ReplaceWith(Sys(target), st.st_mode & 0777, true, [in](int out) {
     char buf[65536];
@@ -373,16 +409,15 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
       continue;
     FileEntry entry;
-    entry.Name = Utf8ToAnsi(e->d_name);
+    entry.Name = AnsiName(e->d_name);
     if (!all && !MatchMask(entry.Name, mask))
       continue;
     struct stat st;
-    if (::fstatat(dirFd, e->d_name, &st, 0) != 0 &&
-        ::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
       continue;  // gone since it was listed
-    }
-    entry.IsFolder = S_ISDIR(st.st_mode);
-    entry.Size = entry.IsFolder ? 0 : static_cast<uint64_t>(st.st_size);
+    entry.Kind = KindOf(st.st_mode);
+    entry.IsFolder = entry.Kind == FileKind::kFolder;
+    entry.Size = entry.Kind == FileKind::kRegular ? static_cast<uint64_t>(st.st_size) : 0;
     entry.ModifiedMillis =
         static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
     entries.push_back(std::move(entry));

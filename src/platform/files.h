@@ -2,6 +2,12 @@
 // to and from the system's UTF-8 here, so a Cyrillic name reads right in the
 // log, the command files and the journal.
 //
+// A name that the system holds in some other form (bytes that are not UTF-8,
+// as a Windows share writes Windows-1251, or letters that ANSI lacks) is
+// listed as its bytes unchanged, and such a name, passed back as the last
+// part of a path, leads to the same entry: what ListFolder lists can always
+// be read, copied and deleted by its listed name.
+//
 // An operation that can fail returns false and, when `error` is not null,
 // stores the system's reason there ("No such file or directory"). The queries
 // FileExists, DirectoryExists, GetFileSize64 and ListFolder have no failure:
@@ -40,7 +46,9 @@ bool DeleteFile(const std::string& path, std::string* error = nullptr);
 // Renames, replacing an existing target.
 bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
 // Copies bytes, replacing an existing target (written to a temporary name
-// in the target folder, flushed, then renamed into place).
+// in the target folder, flushed, then renamed into place). The source must
+// be a regular file and is never waited for: a symbolic link (as the last
+// part of `source`), a FIFO, a device or a folder is refused unread.
 bool CopyFileReplace(const std::string& source, const std::string& target,
                      std::string* error = nullptr);
 
@@ -70,10 +78,18 @@ bool CreateFileExclusive(const std::string& path, std::string* error = nullptr);
 // Size in bytes; 0 when missing or a folder.
 uint64_t GetFileSize64(const std::string& path);
 
+// What a folder entry is in itself; a symbolic link is not followed.
+enum class FileKind {
+  kRegular,
+  kFolder,
+  kOther,  // a symbolic link, FIFO, device or socket
+};
+
 struct FileEntry {
   std::string Name;  // name only, ANSI
-  bool IsFolder = false;
-  uint64_t Size = 0;
+  FileKind Kind = FileKind::kRegular;
+  bool IsFolder = false;       // Kind == FileKind::kFolder
+  uint64_t Size = 0;           // of a regular file; 0 for any other kind
   int64_t ModifiedMillis = 0;  // modification time, ms since the epoch
 };
 

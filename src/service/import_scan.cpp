@@ -1,10 +1,12 @@
 #include "service/import_scan.h"
 
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "common/fileswork.h"
 #include "common/ip_address.h"
+#include "common/newrxstrutils.h"
 #include "common/number_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -20,7 +22,29 @@ constexpr int64_t kImportSettleMs = 2000;
 
 }  // namespace
 
-bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock) {
+bool ImportScanMemory::Contains(const FileEntry& entry) const {
+  return entries_.count(KeyOf(entry)) != 0;
+}
+
+void ImportScanMemory::Remember(const FileEntry& entry) {
+  entries_.insert(KeyOf(entry));
+}
+
+void ImportScanMemory::ForgetAllBut(const std::vector<FileEntry>& listing) {
+  std::set<Key> kept;
+  for (const FileEntry& entry : listing) {
+    if (Contains(entry))
+      kept.insert(KeyOf(entry));
+  }
+  entries_ = std::move(kept);
+}
+
+ImportScanMemory::Key ImportScanMemory::KeyOf(const FileEntry& entry) {
+  return {entry.Name, entry.ModifiedMillis, entry.Size};
+}
+
+bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
+                ImportScanMemory& memory) {
   try {
     const MSettingsValues values = settings.Snapshot();
     const std::vector<MScaleState> scales = settings.ScaleListCopy();
@@ -39,18 +63,30 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
       log.LogWrite("ServiceExecute: Find import file <..>.", 0);
       entries = ListFolder(values.ImportPath, "*.*");
       for (const FileEntry& entry : entries) {
-        log.LogWrite("ServiceExecute: Find import file <" + entry.Name + ">.", 0);
+        log.LogWrite("ServiceExecute: Find import file <" + SingleLineText(entry.Name) + ">.", 0);
       }
     }
     const int code = found ? kSearchNoMoreFiles : kSearchPathNotFound;
     log.LogWrite("Search end. Return code: " + std::to_string(code), 0);
     log.LogWrite(code == kSearchNoMoreFiles ? "No more files." : "Unknown find error.", 0);
 
+    memory.ForgetAllBut(entries);
     const int64_t now = FileTimeNowMillis();
     for (const FileEntry& entry : entries) {
       const int command = ImportCommandNumber(entry.Name);
-      if (command < 0 || entry.IsFolder)
+      if (command < 0 || memory.Contains(entry))
         continue;
+      const std::string shownName = SingleLineText(entry.Name);
+      // Only regular files are read: a link may lead anywhere, and a FIFO or
+      // a device may block the scan for ever or differ at every read.
+      if (entry.Kind != FileKind::kRegular) {
+        log.LogWrite("ServiceExecute: Import file <" + shownName + "> is " +
+                         (entry.Kind == FileKind::kFolder ? "a folder" : "not a regular file") +
+                         ", left in place.",
+                     5);
+        memory.Remember(entry);
+        continue;
+      }
       // A file written within the settle time may still be growing: it waits
       // for the next scan rather than being queued half-written and deleted.
       if (now - entry.ModifiedMillis < kImportSettleMs)
@@ -78,8 +114,15 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
           log.LogWrite("ServiceExecute: Command file <" + base + "> created.", 1);
         }
       }
-      DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name);
-      log.LogWrite("ServiceExecute: Import file <" + entry.Name + "> deleted.", 1);
+      std::string error;
+      if (DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name, &error)) {
+        log.LogWrite("ServiceExecute: Import file <" + shownName + "> deleted.", 1);
+      } else {
+        // Queued once is enough: the file waits until it changes or is gone.
+        log.LogWrite(
+            "ServiceExecute: Error delete import file <" + shownName + "> (" + error + ").", 5);
+        memory.Remember(entry);
+      }
     }
   } catch (const std::exception& e) {
     log.LogWrite(std::string("ServiceExecuteImport: ") + e.what(), 5);

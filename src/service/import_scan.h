@@ -1,25 +1,52 @@
-// The import scan: every file that has settled in the import folder becomes
-// one queued command per target scale (see command_files.h) and is then
-// deleted. Files of kinds that are not imported, and folders, stay.
+// The import scan: every regular file that has settled in the import folder
+// becomes one queued command per target scale (see command_files.h) and is
+// then deleted. Files of kinds that are not imported stay; so do folders,
+// symbolic links, FIFOs and devices, which are never opened.
 #ifndef TARVO_SERVICE_IMPORT_SCAN_H_
 #define TARVO_SERVICE_IMPORT_SCAN_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "log/logoperations.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
 
+// The entries of the import folder that the scan leaves alone on purpose
+// from one run to the next: those it reported as not to be read and those it
+// queued but could not delete. An entry is known by its name, modification
+// time and size, so one that changes is looked at afresh.
+class ImportScanMemory {
+ public:
+  bool Contains(const FileEntry& entry) const;
+  void Remember(const FileEntry& entry);
+  // Forgets every entry that is not in `listing` as it is there.
+  void ForgetAllBut(const std::vector<FileEntry>& listing);
+
+ private:
+  using Key = std::tuple<std::string, int64_t, uint64_t>;
+  static Key KeyOf(const FileEntry& entry);
+
+  std::set<Key> entries_;
+};
+
 // Queues every import file of the settings' ImportPath for its scales in
 // QueryPath, writing "ServiceExecute: ..." lines to `log` and stamping the
-// commands with `clock`'s local time. False when the scale list is empty or
-// unusable: nothing is listed or queued then. Any other failure ends the
-// scan with a "ServiceExecuteImport: " line at level 5, and the scan
-// returns true.
-bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock);
+// commands with `clock`'s local time. An import file that is not a regular
+// file, or that cannot be deleted after it was queued, gets one level-5 line
+// and is then left alone while it stays as it is (kept in `memory`, which
+// the caller holds from one scan to the next). False when the scale list is
+// empty or unusable: nothing is listed or queued then. Any other failure
+// ends the scan with a "ServiceExecuteImport: " line at level 5, and the
+// scan returns true.
+bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
+                ImportScanMemory& memory);
 
 // The command number of an import file by its extension (ASCII letters
 // compared in lower case); -1 when the kind is not imported.

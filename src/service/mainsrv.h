@@ -18,6 +18,7 @@
 #include "platform/handoff.h"
 #include "platform/service_control.h"
 #include "query/workqueryfilesthread.h"
+#include "service/import_scan.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
@@ -130,6 +131,10 @@ class TMainTarvoService : public LogSink {
   // by the service thread only.
   std::vector<std::unique_ptr<TWorkQueryFilesThread>> QueryThreads;
   std::unique_ptr<WorkerPoolShared> pool_shared_;
+
+  // What the import scan leaves alone from one scan to the next. Used by
+  // the service thread only.
+  ImportScanMemory import_memory_;
 
   bool terminated_ = false;
   bool shutdown_seen_ = false;

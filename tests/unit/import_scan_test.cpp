@@ -1,9 +1,30 @@
 #include "service/import_scan.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "log/logoperations.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "settings/inifile.h"
+#include "settings/workservicesettings.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 TEST(ImportKindsTest, ExtensionsMapToCommandNumbers) {
   EXPECT_EQ(ImportCommandNumber("scale.ini"), 0);
@@ -36,6 +57,145 @@ TEST(ImportKindsTest, ScaleNumberInTheName) {
   // overlaps the number and never names a scale.
   EXPECT_EQ(ImportTargetScale("plu__07.txt", 0, "__"), 0);
   EXPECT_EQ(ImportTargetScale("plu__007.txt", 0, "__"), 0);
+}
+
+// The lines of one scan, and a hook that runs at each line, so a test can
+// act on the folder at a given point of the scan.
+class RecordingLog : public LogSink {
+ public:
+  void LogWrite(const std::string& text, int level) override {
+    lines.push_back(std::to_string(level) + " " + text);
+    if (onLine)
+      onLine(text);
+  }
+  // The lines at `level` that contain `text`.
+  size_t Count(const std::string& text, int level) const {
+    size_t n = 0;
+    for (const std::string& line : lines)
+      n += line.rfind(std::to_string(level) + " ", 0) == 0 && line.find(text) != std::string::npos;
+    return n;
+  }
+
+  std::vector<std::string> lines;
+  std::function<void(const std::string&)> onLine;
+};
+
+// The scan on real folders, with one scale and the memory kept across scans.
+class ImportScanRunTest : public ::testing::Test {
+ protected:
+  ImportScanRunTest()
+      : log_({slNumber}, clock_, LogProcessInfo{dir_.File("tarvo-scale-server"), "", "", ""}),
+        settings_(dir_.File("tarvo-scale-server"), log_, clock_) {
+    settings_.IniFileName = dir_.File("tarvo-scale-server.ini");
+    dir_.Write("tarvo-scale-server.ini", "[ListScales]\r\nScale1=10.0.0.105\r\n");
+    settings_.LoadSettings();
+    settings_.LoadScaleList();
+    ForceDirectories(dir_.File("Import"));
+  }
+
+  // A file that has settled, as a back office leaves it.
+  void Drop(const std::string& name, const std::string& data, int ageSeconds = 10) {
+    dir_.Write("Import/" + name, data);
+    fs::last_write_time(dir_.File("Import/" + name),
+                        fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+  }
+
+  void Scan() { ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_)); }
+
+  // OriginalFileName and data of each queued command.
+  std::vector<std::string> Queued() {
+    std::vector<std::string> out;
+    for (const FileEntry& e : ListFolder(dir_.File("Query"), "*.cmd")) {
+      IniFile ini;
+      EXPECT_TRUE(ini.LoadFromFile(dir_.File("Query/" + e.Name)));
+      out.push_back(ini.ReadString("ServiceCommand", "OriginalFileName", "") + ": " +
+                    dir_.Read("Query/" + ChangeFileExt(e.Name, ".dat")));
+    }
+    return out;
+  }
+
+  testing::TempDir dir_;
+  ManualClock clock_;
+  TSystemLog log_;
+  MServiceSettings settings_;
+  RecordingLog sink_;
+  ImportScanMemory memory_;
+};
+
+TEST_F(ImportScanRunTest, WhatIsNotARegularFileIsReportedOnceAndNeverRead) {
+  dir_.Write("secret", "99,Secret,1\r\n");
+  fs::create_symlink(dir_.File("secret"), dir_.File("Import/passwd.txt"));
+  ASSERT_EQ(::mkfifo(dir_.File("Import/fifo.txt").c_str(), 0600), 0);
+  ASSERT_TRUE(ForceDirectories(dir_.File("Import/old.plu")));
+  fs::create_symlink(dir_.File("secret"), dir_.File("Import/notes.doc"));
+  Drop("goods.txt", "1,Milk,1.5\r\n");
+  for (int scan = 0; scan < 3; ++scan)
+    Scan();
+  EXPECT_THAT(Queued(), ElementsAre("goods.txt: 1,Milk,1.5\r\n"));
+  EXPECT_TRUE(fs::is_symlink(dir_.File("Import/passwd.txt")));
+  EXPECT_TRUE(fs::is_fifo(dir_.File("Import/fifo.txt")));
+  EXPECT_TRUE(fs::is_directory(dir_.File("Import/old.plu")));
+  EXPECT_EQ(sink_.Count("Import file <passwd.txt> is not a regular file, left in place.", 5), 1u);
+  EXPECT_EQ(sink_.Count("Import file <fifo.txt> is not a regular file, left in place.", 5), 1u);
+  EXPECT_EQ(sink_.Count("Import file <old.plu> is a folder, left in place.", 5), 1u);
+  EXPECT_EQ(sink_.Count("notes.doc", 5), 0u) << "a kind that is not imported stays silent";
+
+  // Once gone and back, an entry is new again and reported again.
+  fs::remove(dir_.File("Import/passwd.txt"));
+  Scan();
+  fs::create_symlink(dir_.File("secret"), dir_.File("Import/passwd.txt"));
+  Scan();
+  EXPECT_EQ(sink_.Count("Import file <passwd.txt> is not a regular file", 5), 2u);
+  EXPECT_EQ(Queued().size(), 1u);
+}
+
+TEST_F(ImportScanRunTest, AFileThatCannotBeDeletedIsQueuedOnceUntilItChanges) {
+  Drop("goods.txt", "1,Milk,1.5\r\n");
+  // The file steps aside while the scan deletes it, then comes back as it was.
+  sink_.onLine = [this](const std::string& text) {
+    if (text.find("> created.") != std::string::npos)
+      fs::rename(dir_.File("Import/goods.txt"), dir_.File("aside"));
+    if (text.find("Error delete import file") != std::string::npos)
+      fs::rename(dir_.File("aside"), dir_.File("Import/goods.txt"));
+  };
+  Scan();
+  sink_.onLine = nullptr;
+  EXPECT_EQ(sink_.Count("ServiceExecute: Error delete import file <goods.txt> (" +
+                            std::string(std::strerror(ENOENT)) + ").",
+                        5),
+            1u);
+  EXPECT_EQ(sink_.Count("deleted.", 1), 0u) << "a failed deletion is not reported as done";
+  Scan();
+  Scan();
+  EXPECT_EQ(Queued().size(), 1u);
+  EXPECT_EQ(sink_.Count("Error delete", 5), 1u);
+  EXPECT_TRUE(FileExists(dir_.File("Import/goods.txt")));
+
+  // Changed, it is queued again, and this time deleted.
+  Drop("goods.txt", "2,Kefir,0.9\r\n", 20);
+  Scan();
+  EXPECT_THAT(Queued(), ::testing::UnorderedElementsAre("goods.txt: 1,Milk,1.5\r\n",
+                                                        "goods.txt: 2,Kefir,0.9\r\n"));
+  EXPECT_FALSE(FileExists(dir_.File("Import/goods.txt")));
+  EXPECT_EQ(sink_.Count("ServiceExecute: Import file <goods.txt> deleted.", 1), 1u);
+}
+
+TEST_F(ImportScanRunTest, ForeignNamesAreQueuedAndDeletedByTheirOwnBytes) {
+  // "Привет.txt" in Windows-1251 bytes on disk, and a name with a line break.
+  const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2.txt";
+  Drop(cp1251, "44,x,1\r\n");
+  Drop("a\r\nb.txt", "45,y,1\r\n");
+  Scan();
+  Scan();
+  const std::vector<std::string> queued = Queued();
+  EXPECT_EQ(queued.size(), 2u);
+  EXPECT_THAT(queued, ::testing::Contains(cp1251 + ": 44,x,1\r\n"));
+  EXPECT_TRUE(ListFolder(dir_.File("Import")).empty());
+  EXPECT_EQ(sink_.Count("ServiceExecute: Import file <" + cp1251 + "> deleted.", 1), 1u);
+  EXPECT_EQ(sink_.Count("ServiceExecute: Find import file <a??b.txt>.", 0), 1u);
+  EXPECT_EQ(sink_.Count("ServiceExecute: Import file <a??b.txt> deleted.", 1), 1u);
+  for (const std::string& line : sink_.lines)
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -204,5 +204,12 @@ TEST(CenterStrTest, OddRemainderGoesRight) {
   EXPECT_EQ("    ", CenterStr("", 4));
 }
 
+TEST(SingleLineTextTest, ControlCharactersBecomeQuestionMarks) {
+  EXPECT_EQ(SingleLineText("a\r\nb\tc\x7F\x1F.txt"), "a??b?c??.txt");
+  EXPECT_EQ(SingleLineText(std::string("x\0y", 3)), "x?y");
+  // Cyrillic letters (Windows-1251, all above 127) and the rest of ASCII stay.
+  EXPECT_EQ(SingleLineText("\xCF\xF0\xE8 ~#?.txt"), "\xCF\xF0\xE8 ~#?.txt");
+}
+
 }  // namespace
 }  // namespace tarvo

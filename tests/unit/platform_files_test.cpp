@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
@@ -286,6 +289,76 @@ TEST(FilesTest, NamesCrossTheBoundaryAsAnsi) {
             std::vector<std::string>{ansiName});
   EXPECT_TRUE(FileExists(dir.path() + "/" + ansiName));
   EXPECT_EQ(GetFileSize64(dir.path() + "/" + ansiName), 4u);
+}
+
+TEST(FilesTest, EntryKindsAreTakenWithoutFollowingLinks) {
+  TempDir dir;
+  dir.Write("file.txt", "12345");
+  ASSERT_TRUE(ForceDirectories(dir.File("folder.txt")));
+  fs::create_symlink(dir.File("file.txt"), dir.File("link-to-file.txt"));
+  fs::create_directory_symlink(dir.File("folder.txt"), dir.File("link-to-folder.txt"));
+  fs::create_symlink(dir.File("missing"), dir.File("dangling.txt"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.txt").c_str(), 0600), 0);
+  std::map<std::string, std::pair<FileKind, uint64_t>> seen;
+  for (const FileEntry& e : ListFolder(dir.path(), "*.txt")) {
+    seen[e.Name] = {e.Kind, e.Size};
+    EXPECT_EQ(e.IsFolder, e.Kind == FileKind::kFolder) << e.Name;
+  }
+  const std::map<std::string, std::pair<FileKind, uint64_t>> expected = {
+      {"dangling.txt", {FileKind::kOther, 0}},     {"fifo.txt", {FileKind::kOther, 0}},
+      {"file.txt", {FileKind::kRegular, 5}},       {"folder.txt", {FileKind::kFolder, 0}},
+      {"link-to-file.txt", {FileKind::kOther, 0}}, {"link-to-folder.txt", {FileKind::kOther, 0}},
+  };
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(FilesTest, CopyReadsOnlyARegularFile) {
+  TempDir dir;
+  dir.Write("secret", "not for the scales");
+  fs::create_symlink(dir.File("secret"), dir.File("link.txt"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.txt").c_str(), 0600), 0);
+  // A FIFO without a writer: an open that waited for one would never end.
+  for (const char* source : {"link.txt", "fifo.txt"}) {
+    std::string error;
+    EXPECT_FALSE(CopyFileReplace(dir.File(source), dir.File("copy"), &error)) << source;
+    EXPECT_THAT(error, ::testing::StartsWith("Not a regular file")) << source;
+    EXPECT_FALSE(fs::exists(dir.File("copy"))) << source;
+  }
+  EXPECT_TRUE(fs::is_symlink(dir.File("link.txt")));
+  EXPECT_TRUE(fs::is_fifo(dir.File("fifo.txt")));
+  ASSERT_TRUE(CopyFileReplace(dir.File("secret"), dir.File("copy")));
+  EXPECT_EQ(dir.Read("copy"), "not for the scales");
+}
+
+TEST(FilesTest, NamesThatAreNotAnsiTextAreListedAndUsedAsTheirBytes) {
+  const struct {
+    const char* what;
+    std::string name;  // as the system holds it
+  } cases[] = {
+      // "Привет.txt" in Windows-1251, as a Windows share writes it.
+      {"Windows-1251 bytes", "\xCF\xF0\xE8\xE2\xE5\xF2.txt"},
+      // UTF-8 letters that Windows-1251 lacks: "货物.txt".
+      {"UTF-8 beyond ANSI", "\xE8\xB4\xA7\xE7\x89\xA9.txt"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    dir.Write(c.name, "44,x,1\r\n");
+    ASSERT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{c.name}) << c.what;
+    const std::string path = dir.path() + "/" + c.name;
+    EXPECT_TRUE(FileExists(path)) << c.what;
+    EXPECT_EQ(GetFileSize64(path), 8u) << c.what;
+    std::string contents;
+    EXPECT_TRUE(ReadFileToString(path, &contents)) << c.what;
+    EXPECT_EQ(contents, "44,x,1\r\n") << c.what;
+    ASSERT_TRUE(CopyFileReplace(path, dir.File("copy"))) << c.what;
+    EXPECT_EQ(dir.Read("copy"), "44,x,1\r\n") << c.what;
+    std::string error;
+    EXPECT_TRUE(DeleteFile(path, &error)) << c.what << ": " << error;
+    EXPECT_EQ(Names(ListFolder(dir.path())), std::vector<std::string>{"copy"}) << c.what;
+    // A new file of that ANSI name is made in the system's UTF-8.
+    EXPECT_TRUE(WriteFileAtomic(path, "x")) << c.what;
+    EXPECT_TRUE(fs::exists(fs::path(dir.File(AnsiToUtf8(c.name))))) << c.what;
+  }
 }
 
 TEST(FilesTest, UniqueTempFilesAreCreatedExclusively) {

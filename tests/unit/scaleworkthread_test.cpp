@@ -66,6 +66,14 @@ TEST(JournalFormatTest, CommaSeparatedLineKeepsTheStoredName) {
             "01.02.2027,03:04:05,10.0.0.5,5,/data/in/goods.txt");
 }
 
+TEST(JournalFormatTest, ALineBreakInTheFileNameStaysOnTheLine) {
+  const DateTime now = At(7, 12, 2026, 14, 5, 9);
+  EXPECT_EQ(JournalLine(0, now, "10.0.0.5", 1, 0, "/in/a\r\nb\x01.txt"),
+            "07.12.2026 14:05:09 IP=10.0.0.5 Operation=SetPLUs     Status=0 File=a??b?.txt");
+  EXPECT_EQ(JournalLine(2, now, "10.0.0.5", 1, 0, "/in/a\nb.txt"),
+            "07.12.2026,14:05:09,10.0.0.5,0,/in/a?b.txt");
+}
+
 TEST(JournalFormatTest, OperationNamesAndFiles) {
   const char* names[] = {"SetSettings", "SetPLUs",  "UpdatePLUs", "SetLabels",
                          "SetKeys",     "SetFonts", "SetLogo"};

@@ -26,7 +26,6 @@ constexpr char kCommandSection[] = "ServiceCommand";
 
 constexpr int64_t kScanBaseMs = 20000;
 constexpr int64_t kRetryBaseMs = 600000;
-constexpr int64_t kBusyBaseMs = 10;
 
 using LogLines = std::vector<std::pair<std::string, int>>;
 
@@ -69,8 +68,8 @@ int64_t TWorkQueryFilesThread::LongRetryInterval() const {
   return Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kRetryBaseMs);
 }
 
-int64_t TWorkQueryFilesThread::ShortInterval() const {
-  return Scaled(static_cast<int64_t>(Handle() % 10) + kBusyBaseMs);
+int64_t TWorkQueryFilesThread::ScanInterval() const {
+  return Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kScanBaseMs);
 }
 
 TWorkQueryFilesThread::Folders TWorkQueryFilesThread::ReadFolders() const {
@@ -94,7 +93,7 @@ void TWorkQueryFilesThread::Execute() {
       break;
     int64_t sleep = kPassSleepMs;
     if (end == PassEnd::kNoSleep) {
-      // Nothing can happen before the short timer of the busy scale is due.
+      // Nothing can happen before the next timer is due.
       for (const DeadlineTimer* timer : {ScanTimer.get(), RetryTimer.get(), RetryWorkTimer.get()}) {
         const int64_t due = timer->MillisUntilDue();
         if (due >= 0)
@@ -110,7 +109,7 @@ void TWorkQueryFilesThread::Execute() {
 
 void TWorkQueryFilesThread::BeginExecute() {
   timer_scale_ = TimerScale();
-  ScanTimer->SetInterval(Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kScanBaseMs));
+  ScanTimer->SetInterval(ScanInterval());
   RetryTimer->SetInterval(LongRetryInterval());
   RetryWorkTimer->SetInterval(LongRetryInterval());
   ScanTimer->SetEnabled(true);
@@ -354,7 +353,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::CarryOut() {
     ip_ = command.ReadString(kCommandSection, "Scale", "");
     if (!BlockScale()) {
       WorkAllowed = false;
-      RetryWorkTimer->SetInterval(ShortInterval());
+      RetryWorkTimer->SetInterval(ScanInterval());
       Arm(*RetryWorkTimer);
       return PassEnd::kNoSleep;
     }
@@ -431,7 +430,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::RetrySend() {
   try {
     AddLog("<" + DriverIP() + "> Retry send PLU data.", 4);
     if (!BlockScale()) {
-      RetryTimer->SetInterval(ShortInterval());
+      RetryTimer->SetInterval(ScanInterval());
       Arm(*RetryTimer);
       return PassEnd::kNoSleep;
     }

@@ -40,7 +40,10 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   //   ScanTimer       (h mod 1000) * 10 + 20000
   //   RetryTimer      (h mod 1000) * 10 + 600000
   //   RetryWorkTimer  (h mod 1000) * 10 + 600000
-  // and (h mod 10) + 10 while a scale is busy with another worker.
+  // A worker that finds its scale busy with another worker re-arms
+  // RetryWorkTimer (carrying out) or RetryTimer (retrying) with the
+  // ScanTimer's interval: it waits for the scale as an idle worker waits for
+  // its next search, instead of polling the other worker's scale.
   std::unique_ptr<DeadlineTimer> ScanTimer;
   std::unique_ptr<DeadlineTimer> RetryTimer;
   std::unique_ptr<DeadlineTimer> RetryWorkTimer;
@@ -77,7 +80,7 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   // How a pass ended.
   enum class PassEnd {
     kSleep,    // ordinary end: sleep kPassSleepMs
-    kNoSleep,  // the scale was busy: go on as soon as the short timer is due
+    kNoSleep,  // the scale was busy: sleep only until the next timer is due
     kLeave,    // a send failed while terminated: leave the loop now
   };
 
@@ -113,7 +116,7 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
 
   int64_t Scaled(int64_t ms) const;
   int64_t LongRetryInterval() const;
-  int64_t ShortInterval() const;
+  int64_t ScanInterval() const;
 
   std::string ip_;          // the claimed command's scale, kept for the retry
   std::string query_path_;  // the folder the command was claimed in

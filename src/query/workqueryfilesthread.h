@@ -1,7 +1,7 @@
-// The query worker: claims queued commands by lock file, one scale per
-// worker at a time, runs each command's load and send steps, retries a failed
-// send every ten minutes until it succeeds, and archives, sets aside or
-// deletes the command's files.
+// The query worker: claims queued commands by lock file, each scale's oldest
+// first and one scale per worker at a time, runs each command's load and
+// send steps, retries a failed send every ten minutes until it succeeds, and
+// archives, sets aside or deletes the command's files.
 //
 // A pass of the worker's loop first serves its due timers (their handlers
 // only set flags, re-arm and log), then runs section A (claim a command),
@@ -103,7 +103,13 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   Folders ReadFolders() const;
 
   void ServeTimers();
-  void ClaimCommand();   // section A
+  // Section A: claims a command. Commands are taken in ascending "Sequence"
+  // (0 when the key is missing), then in listing order, and only a scale's
+  // oldest queued command may be claimed: while it is claimed (carried out
+  // or waiting for its retry) the scale's newer commands wait, so a scale
+  // receives its commands in the order they were queued. A command file
+  // that cannot be read, or names no scale, holds back nothing.
+  void ClaimCommand();
   PassEnd CarryOut();    // section B
   PassEnd RetrySend();   // section C
   void FinishCommand();  // section D

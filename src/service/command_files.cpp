@@ -36,8 +36,8 @@ int FontNumberOf(const std::string& fileName) {
 }
 
 std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
-                                          const std::string& originalFileName,
-                                          const DateTime& now) {
+                                          const std::string& originalFileName, const DateTime& now,
+                                          int64_t sequence) {
   std::vector<std::string> lines = {
       "[ServiceCommand]",
       "Owner=MainTarvoService.ServiceExecute",
@@ -52,16 +52,19 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
   const std::string name = CommandName(commandNumber);
   if (!name.empty())
     lines.push_back("Command=" + name);
+  // Last, so that the lines before it read as they always have.
+  lines.push_back("Sequence=" + std::to_string(sequence));
   return lines;
 }
 
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
-                       const std::string& scaleIP, const DateTime& now) {
+                       const std::string& scaleIP, const DateTime& now, int64_t sequence) {
   CopyFileReplace(IncludeTrailingPathDelimiter(importPath) + originalFileName,
                   ChangeFileExt(baseName, ".dat"));
   std::string text;
-  for (const std::string& line : CommandFileLines(scaleIP, commandNumber, originalFileName, now)) {
+  for (const std::string& line :
+       CommandFileLines(scaleIP, commandNumber, originalFileName, now, sequence)) {
     text += line;
     text += "\r\n";
   }

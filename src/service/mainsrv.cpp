@@ -251,7 +251,7 @@ void TMainTarvoService::ServiceExecute() {
       if (ImportScanRequested) {
         ImportScanRequested = false;
         // An unusable scale list skips the rest of the pass.
-        if (!ImportScan(*settings_, *this, clock_))
+        if (!ImportScan(*settings_, *this, clock_, command_sequence_))
           continue;
       }
       ProcessControlRequests();

@@ -18,6 +18,7 @@
 #include "platform/handoff.h"
 #include "platform/service_control.h"
 #include "query/workqueryfilesthread.h"
+#include "service/import_scan.h"
 #include "settings/workservicesettings.h"
 
 namespace tarvo {
@@ -121,6 +122,8 @@ class TMainTarvoService : public LogSink {
   const Clock& clock_;
   std::unique_ptr<AutomationObject> ScaleDriver;
   DeadlineTimer Timer_ImportInterval;
+  // Orders the commands the import scan queues; used by the service thread.
+  CommandSequence command_sequence_;
 
   std::unique_ptr<TSystemLog> log_;
   std::unique_ptr<LogClients> log_clients_;

@@ -38,5 +38,25 @@ TEST(ImportKindsTest, ScaleNumberInTheName) {
   EXPECT_EQ(ImportTargetScale("plu__007.txt", 0, "__"), 0);
 }
 
+// The numbers start from the wall clock (ms * 1000) and always grow: within a
+// millisecond, when the clock is set back, and in a new run started later.
+TEST(CommandSequenceTest, GrowsWithTheClockAndPastIt) {
+  CommandSequence sequence;
+  const struct {
+    int64_t nowMillis;
+    int64_t next;
+  } steps[] = {
+      {1796630462000, 1796630462000000},  // the first number: the clock
+      {1796630462000, 1796630462000001},  // the same millisecond
+      {1796630462000, 1796630462000002},
+      {1796630461000, 1796630462000003},  // the clock set back a second
+      {1796630462005, 1796630462005000},  // the clock ahead again
+  };
+  for (const auto& step : steps)
+    EXPECT_EQ(sequence.Next(step.nowMillis), step.next) << step.nowMillis;
+  // A restart a millisecond later starts above every number of the last run.
+  EXPECT_GT(CommandSequence().Next(1796630462006), 1796630462005000);
+}
+
 }  // namespace
 }  // namespace tarvo

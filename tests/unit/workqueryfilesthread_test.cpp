@@ -226,6 +226,62 @@ TEST_F(WorkerTest, TwoWorkersNeverClaimOneCommand) {
   EXPECT_EQ(h.dir.Read("Query/svc0001.lck"), "TWorkQueryFilesThread " + std::to_string(H()) + "\n");
 }
 
+// Commands are claimed in ascending Sequence across scales. A command from an
+// older version, without the key, or with a value that is no number counts as
+// the oldest; ties go in listing order.
+TEST_F(WorkerTest, CommandsAreClaimedInSequenceOrder) {
+  const struct {
+    const char* base;
+    const char* ip;
+    const char* sequence;
+  } queued[] = {
+      {"svc0001", "10.0.0.5", "Sequence=1796630462000030\r\n"},
+      {"svc0002", "10.0.0.6", "Sequence=1796630462000020\r\n"},
+      {"svc0003", "10.0.0.5", "Sequence=10\r\n"},
+      {"svc0004", "10.0.0.6", ""},
+      {"svc0005", "10.0.0.5", "Sequence=x1\r\n"},
+  };
+  for (const auto& q : queued)
+    h.QueueCommand(q.base, q.ip, "6", std::string(q.base) + ".bmp", &kLogo, q.sequence);
+  auto worker = Begin();
+  for (size_t i = 0; i < std::size(queued); ++i)
+    ScanPass(*worker);
+  EXPECT_THAT(h.TextsStartingWith("Lock command file "),
+              ElementsAre("Lock command file svc0004.cmd.", "Lock command file svc0005.cmd.",
+                          "Lock command file svc0003.cmd.", "Lock command file svc0002.cmd.",
+                          "Lock command file svc0001.cmd."));
+  EXPECT_TRUE(std::filesystem::is_empty(h.dir.File("Query")));
+}
+
+// While a scale's oldest command is claimed (here by a worker waiting to
+// retry it), the scale's newer commands wait; other scales' commands go on.
+TEST_F(WorkerTest, AClaimedCommandHoldsBackTheNewerOnesOfItsScale) {
+  h.QueueCommand("svc0009", "10.0.0.5", "6", "old.bmp", &kLogo, "Sequence=1\r\n");
+  h.dir.Write("Query/svc0009.lck", "");
+  h.QueueCommand("svc0001", "10.0.0.5", "6", "new.bmp", &kLogo, "Sequence=2\r\n");
+  h.QueueCommand("svc0002", "10.0.0.6", "6", "other.bmp", &kLogo, "Sequence=3\r\n");
+  auto worker = Begin();
+  ScanPass(*worker);
+  h.ClearLines();
+  ScanPass(*worker);
+  EXPECT_TRUE(Has("Search end. Return code: 18"));
+  EXPECT_FALSE(worker->Busy);
+  EXPECT_FALSE(h.QueryFileExists("svc0001.lck"));
+  EXPECT_FALSE(h.QueryFileExists("svc0002.cmd"));
+  const std::string dat = h.dir.File("Query/svc0002.dat");
+  EXPECT_THAT(h.Invokes(),
+              ElementsAre("call GetScaleSerialNumber()", "call SetLogoFile('" + dat + "')"));
+
+  // The old command is done: the newer one goes next.
+  for (const char* name : {"svc0009.cmd", "svc0009.dat", "svc0009.lck"})
+    std::filesystem::remove(h.dir.File(std::string("Query/") + name));
+  ScanPass(*worker);
+  EXPECT_THAT(h.TextsStartingWith("Lock command file "),
+              ElementsAre("Lock command file svc0001.cmd."));
+  EXPECT_FALSE(h.QueryFileExists("svc0001.cmd"));
+  EXPECT_EQ(h.Invokes().size(), 4u);
+}
+
 // Workers on their own threads drain a queue for two scales: every command is
 // sent exactly once, and no two sends to one scale overlap.
 TEST_F(WorkerTest, ConcurrentWorkersSendEachCommandOnceAndOneScaleAtATime) {

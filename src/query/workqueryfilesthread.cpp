@@ -1,10 +1,12 @@
 #include "query/workqueryfilesthread.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
+#include <system_error>
 #include <utility>
 
 #include "common/fileswork.h"
@@ -26,7 +28,6 @@ constexpr char kCommandSection[] = "ServiceCommand";
 
 constexpr int64_t kScanBaseMs = 20000;
 constexpr int64_t kRetryBaseMs = 600000;
-constexpr int64_t kBusyBaseMs = 10;
 
 using LogLines = std::vector<std::pair<std::string, int>>;
 
@@ -42,6 +43,52 @@ int32_t CommandInt(const IniFile& ini, const std::string& key) {
 void Arm(DeadlineTimer& timer) {
   if (!timer.Enabled())
     timer.SetEnabled(true);
+}
+
+// A queued command as the claim sees it.
+struct QueuedCommand {
+  std::string Name;       // the .cmd file's name
+  bool HasScale = false;  // false when unreadable or without a "Scale" key
+  std::string Scale;
+  int64_t Sequence = 0;
+};
+
+// The command's "Sequence"; 0, the oldest, when missing or not an integer.
+int64_t SequenceOf(const IniFile& ini) {
+  const std::string text = ini.ReadString(kCommandSection, "Sequence", "");
+  int64_t value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, code] = std::from_chars(text.data(), end, value);
+  return code == std::errc() && stop == end ? value : 0;
+}
+
+// The command files of `folder` in the order they are to be claimed: by
+// Sequence, then in listing order.
+std::vector<QueuedCommand> QueuedCommands(const std::string& folder) {
+  std::vector<QueuedCommand> commands;
+  for (const FileEntry& entry : ListFolder(folder, "*.cmd")) {
+    if (entry.Kind != FileKind::kRegular)  // a folder or a link is never a command
+      continue;
+    QueuedCommand command;
+    command.Name = entry.Name;
+    IniFile ini;
+    if (ini.LoadFromFile(IncludeTrailingPathDelimiter(folder) + entry.Name) &&
+        ini.KeyExists(kCommandSection, "Scale")) {
+      command.HasScale = true;
+      command.Scale = ini.ReadString(kCommandSection, "Scale", "");
+      command.Sequence = SequenceOf(ini);
+    }
+    commands.push_back(std::move(command));
+  }
+  std::stable_sort(
+      commands.begin(), commands.end(),
+      [](const QueuedCommand& a, const QueuedCommand& b) { return a.Sequence < b.Sequence; });
+  return commands;
+}
+
+bool Contains(const std::vector<std::string>& ips, const std::string& ip) {
+  return std::any_of(ips.begin(), ips.end(),
+                     [&ip](const std::string& other) { return SameTextAnsi(other, ip); });
 }
 
 void AppendItems(const std::vector<std::string>& ips, LogLines* lines) {
@@ -69,8 +116,8 @@ int64_t TWorkQueryFilesThread::LongRetryInterval() const {
   return Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kRetryBaseMs);
 }
 
-int64_t TWorkQueryFilesThread::ShortInterval() const {
-  return Scaled(static_cast<int64_t>(Handle() % 10) + kBusyBaseMs);
+int64_t TWorkQueryFilesThread::ScanInterval() const {
+  return Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kScanBaseMs);
 }
 
 TWorkQueryFilesThread::Folders TWorkQueryFilesThread::ReadFolders() const {
@@ -94,7 +141,7 @@ void TWorkQueryFilesThread::Execute() {
       break;
     int64_t sleep = kPassSleepMs;
     if (end == PassEnd::kNoSleep) {
-      // Nothing can happen before the short timer of the busy scale is due.
+      // Nothing can happen before the next timer is due.
       for (const DeadlineTimer* timer : {ScanTimer.get(), RetryTimer.get(), RetryWorkTimer.get()}) {
         const int64_t due = timer->MillisUntilDue();
         if (due >= 0)
@@ -110,7 +157,7 @@ void TWorkQueryFilesThread::Execute() {
 
 void TWorkQueryFilesThread::BeginExecute() {
   timer_scale_ = TimerScale();
-  ScanTimer->SetInterval(Scaled(static_cast<int64_t>(Handle() % 1000) * 10 + kScanBaseMs));
+  ScanTimer->SetInterval(ScanInterval());
   RetryTimer->SetInterval(LongRetryInterval());
   RetryWorkTimer->SetInterval(LongRetryInterval());
   ScanTimer->SetEnabled(true);
@@ -250,26 +297,35 @@ void TWorkQueryFilesThread::ClaimCommand() {
     lines.emplace_back("Search command files.", 0);
     const std::string folder = IncludeTrailingPathDelimiter(folders.QueryPath);
     int code = DirectoryExists(folders.QueryPath) ? kSearchNoMoreFiles : kSearchPathNotFound;
-    for (const FileEntry& entry : ListFolder(folders.QueryPath, "*.cmd")) {
-      if (entry.IsFolder)
+    // The scales whose oldest command was met: it decides for the scale.
+    std::vector<std::string> decided;
+    for (const QueuedCommand& command : QueuedCommands(folders.QueryPath)) {
+      if (command.HasScale && Contains(decided, command.Scale))
+        continue;  // an older command of the scale is claimed or taken now
+      const std::string lockFile = folder + ChangeFileExt(command.Name, ".lck");
+      if (FileExists(lockFile)) {
+        if (command.HasScale)
+          decided.push_back(command.Scale);
         continue;
-      const std::string lockFile = folder + ChangeFileExt(entry.Name, ".lck");
-      if (FileExists(lockFile))
-        continue;
-      lines.emplace_back("Lock command file " + entry.Name + ".", 1);
+      }
+      lines.emplace_back("Lock command file " + command.Name + ".", 1);
       // The exclusive creation is the claim, also against workers of
       // another process; a lock file that appeared meanwhile means taken.
-      if (!CreateFileExclusive(lockFile))
+      if (!CreateFileExclusive(lockFile)) {
+        if (command.HasScale)
+          decided.push_back(command.Scale);
         continue;
+      }
       // The listing may be stale: a worker that finished this command
       // deletes its .cmd before its .lck, so a command gone by now is not
-      // claimed (it would be set aside as bad after it was delivered).
-      if (!FileExists(folder + entry.Name)) {
+      // claimed (it would be set aside as bad after it was delivered). Its
+      // scale's next command is free to go.
+      if (!FileExists(folder + command.Name)) {
         DeleteFile(lockFile);
         continue;
       }
       AppendToFile(lockFile, std::string(kClassName) + " " + std::to_string(Handle()) + "\n");
-      CommandFileName = folder + entry.Name;
+      CommandFileName = folder + command.Name;
       query_path_ = folders.QueryPath;
       Busy = true;
       code = 0;
@@ -354,7 +410,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::CarryOut() {
     ip_ = command.ReadString(kCommandSection, "Scale", "");
     if (!BlockScale()) {
       WorkAllowed = false;
-      RetryWorkTimer->SetInterval(ShortInterval());
+      RetryWorkTimer->SetInterval(ScanInterval());
       Arm(*RetryWorkTimer);
       return PassEnd::kNoSleep;
     }
@@ -431,7 +487,7 @@ TWorkQueryFilesThread::PassEnd TWorkQueryFilesThread::RetrySend() {
   try {
     AddLog("<" + DriverIP() + "> Retry send PLU data.", 4);
     if (!BlockScale()) {
-      RetryTimer->SetInterval(ShortInterval());
+      RetryTimer->SetInterval(ScanInterval());
       Arm(*RetryTimer);
       return PassEnd::kNoSleep;
     }

@@ -1,7 +1,7 @@
-// The query worker: claims queued commands by lock file, one scale per
-// worker at a time, runs each command's load and send steps, retries a failed
-// send every ten minutes until it succeeds, and archives, sets aside or
-// deletes the command's files.
+// The query worker: claims queued commands by lock file, each scale's oldest
+// first and one scale per worker at a time, runs each command's load and
+// send steps, retries a failed send every ten minutes until it succeeds, and
+// archives, sets aside or deletes the command's files.
 //
 // A pass of the worker's loop first serves its due timers (their handlers
 // only set flags, re-arm and log), then runs section A (claim a command),
@@ -40,7 +40,10 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   //   ScanTimer       (h mod 1000) * 10 + 20000
   //   RetryTimer      (h mod 1000) * 10 + 600000
   //   RetryWorkTimer  (h mod 1000) * 10 + 600000
-  // and (h mod 10) + 10 while a scale is busy with another worker.
+  // A worker that finds its scale busy with another worker re-arms
+  // RetryWorkTimer (carrying out) or RetryTimer (retrying) with the
+  // ScanTimer's interval: it waits for the scale as an idle worker waits for
+  // its next search, instead of polling the other worker's scale.
   std::unique_ptr<DeadlineTimer> ScanTimer;
   std::unique_ptr<DeadlineTimer> RetryTimer;
   std::unique_ptr<DeadlineTimer> RetryWorkTimer;
@@ -77,7 +80,7 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   // How a pass ended.
   enum class PassEnd {
     kSleep,    // ordinary end: sleep kPassSleepMs
-    kNoSleep,  // the scale was busy: go on as soon as the short timer is due
+    kNoSleep,  // the scale was busy: sleep only until the next timer is due
     kLeave,    // a send failed while terminated: leave the loop now
   };
 
@@ -100,7 +103,13 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
   Folders ReadFolders() const;
 
   void ServeTimers();
-  void ClaimCommand();   // section A
+  // Section A: claims a command. Commands are taken in ascending "Sequence"
+  // (0 when the key is missing), then in listing order, and only a scale's
+  // oldest queued command may be claimed: while it is claimed (carried out
+  // or waiting for its retry) the scale's newer commands wait, so a scale
+  // receives its commands in the order they were queued. A command file
+  // that cannot be read, or names no scale, holds back nothing.
+  void ClaimCommand();
   PassEnd CarryOut();    // section B
   PassEnd RetrySend();   // section C
   void FinishCommand();  // section D
@@ -113,7 +122,7 @@ class TWorkQueryFilesThread : public TScaleWorkThread {
 
   int64_t Scaled(int64_t ms) const;
   int64_t LongRetryInterval() const;
-  int64_t ShortInterval() const;
+  int64_t ScanInterval() const;
 
   std::string ip_;          // the claimed command's scale, kept for the retry
   std::string query_path_;  // the folder the command was claimed in

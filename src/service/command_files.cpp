@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "common/fileswork.h"
+#include "common/newrxstrutils.h"
 #include "platform/files.h"
 
 namespace tarvo {
@@ -36,15 +37,15 @@ int FontNumberOf(const std::string& fileName) {
 }
 
 std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
-                                          const std::string& originalFileName,
-                                          const DateTime& now) {
+                                          const std::string& originalFileName, const DateTime& now,
+                                          int64_t sequence) {
   std::vector<std::string> lines = {
       "[ServiceCommand]",
       "Owner=MainTarvoService.ServiceExecute",
       "TimeDate=" + FormatDateTime("dd.mm.yyyy hh:nn:ss", now),
       "Scale=" + scaleIP,
       "CommandNo=" + std::to_string(commandNumber),
-      "OriginalFileName=" + originalFileName,
+      "OriginalFileName=" + SingleLineText(originalFileName),
   };
   if (commandNumber == 5) {
     lines.push_back("FontNumber=" + std::to_string(FontNumberOf(originalFileName)));
@@ -52,16 +53,19 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
   const std::string name = CommandName(commandNumber);
   if (!name.empty())
     lines.push_back("Command=" + name);
+  // Last, so that the lines before it read as they always have.
+  lines.push_back("Sequence=" + std::to_string(sequence));
   return lines;
 }
 
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
-                       const std::string& scaleIP, const DateTime& now) {
+                       const std::string& scaleIP, const DateTime& now, int64_t sequence) {
   CopyFileReplace(IncludeTrailingPathDelimiter(importPath) + originalFileName,
                   ChangeFileExt(baseName, ".dat"));
   std::string text;
-  for (const std::string& line : CommandFileLines(scaleIP, commandNumber, originalFileName, now)) {
+  for (const std::string& line :
+       CommandFileLines(scaleIP, commandNumber, originalFileName, now, sequence)) {
     text += line;
     text += "\r\n";
   }

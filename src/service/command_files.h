@@ -4,6 +4,7 @@
 #ifndef TARVO_SERVICE_COMMAND_FILES_H_
 #define TARVO_SERVICE_COMMAND_FILES_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,13 @@ std::string CommandName(int commandNumber);
 // extension; -1 when none does.
 int FontNumberOf(const std::string& fileName);
 
-// The lines of N.cmd for a command (each without its line end).
+// The lines of N.cmd for a command (each without its line end). The last
+// line, "Sequence=" + `sequence`, orders the commands of one scale: workers
+// send a scale's commands in ascending Sequence, and a command without the
+// key (written by an older version) counts as 0, the oldest.
 std::vector<std::string> CommandFileLines(const std::string& scaleIP, int commandNumber,
-                                          const std::string& originalFileName, const DateTime& now);
+                                          const std::string& originalFileName, const DateTime& now,
+                                          int64_t sequence);
 
 // Queues one command: copies importPath/originalFileName to N.dat (a failed
 // copy is ignored: the worker finds no data and sets the command aside), then
@@ -31,7 +36,7 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
 // std::runtime_error when N.cmd cannot be written.
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
-                       const std::string& scaleIP, const DateTime& now);
+                       const std::string& scaleIP, const DateTime& now, int64_t sequence);
 
 }  // namespace tarvo
 

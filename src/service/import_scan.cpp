@@ -1,5 +1,6 @@
 #include "service/import_scan.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -43,8 +44,13 @@ ImportScanMemory::Key ImportScanMemory::KeyOf(const FileEntry& entry) {
   return {entry.Name, entry.ModifiedMillis, entry.Size};
 }
 
+int64_t CommandSequence::Next(int64_t nowMillis) {
+  last_ = std::max(last_ + 1, nowMillis * 1000);
+  return last_;
+}
+
 bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
-                ImportScanMemory& memory) {
+                ImportScanMemory& memory, CommandSequence& sequence) {
   try {
     const MSettingsValues values = settings.Snapshot();
     const std::vector<MScaleState> scales = settings.ScaleListCopy();
@@ -106,11 +112,11 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
           if (target != GetIPOctet(scale.IP, 3))
             continue;
           CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock.LocalNow());
+                            clock.LocalNow(), sequence.Next(FileTimeNowMillis()));
           log.LogWrite("ServiceExecute: Command file for one scale <" + base + "> created.", 1);
         } else {
           CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock.LocalNow());
+                            clock.LocalNow(), sequence.Next(FileTimeNowMillis()));
           log.LogWrite("ServiceExecute: Command file <" + base + "> created.", 1);
         }
       }

@@ -36,17 +36,34 @@ class ImportScanMemory {
   std::set<Key> entries_;
 };
 
+// The numbers that order queued commands (the "Sequence" of command_files.h).
+// Each number is the larger of the last one plus 1 and the wall clock's
+// milliseconds since the epoch times 1000, so the numbers grow within a run
+// and also across restarts: a new run starts above the numbers of an earlier
+// one unless that run took more than a thousand numbers per millisecond on
+// average or the wall clock has been set back since. Not thread-safe; the
+// import scan runs on the service thread only.
+class CommandSequence {
+ public:
+  // The next number for a wall-clock reading of `nowMillis` ms since the epoch.
+  int64_t Next(int64_t nowMillis);
+
+ private:
+  int64_t last_ = 0;
+};
+
 // Queues every import file of the settings' ImportPath for its scales in
 // QueryPath, writing "ServiceExecute: ..." lines to `log` and stamping the
 // commands with `clock`'s local time. An import file that is not a regular
 // file, or that cannot be deleted after it was queued, gets one level-5 line
 // and is then left alone while it stays as it is (kept in `memory`, which
-// the caller holds from one scan to the next). False when the scale list is
+// the caller holds from one scan to the next). Commands are numbered from
+// `sequence` in the order they are written. False when the scale list is
 // empty or unusable: nothing is listed or queued then. Any other failure
 // ends the scan with a "ServiceExecuteImport: " line at level 5, and the
 // scan returns true.
 bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
-                ImportScanMemory& memory);
+                ImportScanMemory& memory, CommandSequence& sequence);
 
 // The command number of an import file by its extension (ASCII letters
 // compared in lower case); -1 when the kind is not imported.

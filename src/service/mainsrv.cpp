@@ -251,7 +251,7 @@ void TMainTarvoService::ServiceExecute() {
       if (ImportScanRequested) {
         ImportScanRequested = false;
         // An unusable scale list skips the rest of the pass.
-        if (!ImportScan(*settings_, *this, clock_, import_memory_))
+        if (!ImportScan(*settings_, *this, clock_, import_memory_, command_sequence_))
           continue;
       }
       ProcessControlRequests();

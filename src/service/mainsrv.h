@@ -122,6 +122,8 @@ class TMainTarvoService : public LogSink {
   const Clock& clock_;
   std::unique_ptr<AutomationObject> ScaleDriver;
   DeadlineTimer Timer_ImportInterval;
+  // Orders the commands the import scan queues; used by the service thread.
+  CommandSequence command_sequence_;
 
   std::unique_ptr<TSystemLog> log_;
   std::unique_ptr<LogClients> log_clients_;

@@ -4,9 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -14,6 +16,7 @@
 namespace tarvo::testing {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -528,6 +531,49 @@ TEST_F(PLUTransferTest, HugeRecordsAreSplitOrSetAsideBeforeTheScaleIsCleared) {
   EXPECT_THAT(service_.Journal(),
               HasSubstr("IP=127.0.0.111 Operation=SetPLUs     Status=4 File=huge.txt"));
   EXPECT_EQ(PLURows(ip).size(), 300u);
+}
+
+// Four loads queued 2.5 s apart while their scale is down reach it, once it
+// answers, in the order they came: the newest price wins.
+TEST_F(PLUTransferTest, AfterAnOutageTheLoadsArriveInTheOrderTheyCame) {
+  const std::string down = "127.0.0.161";
+  // The first emulator only gives the port; nobody serves the scale yet.
+  emu_ = std::make_unique<EmulatorProcess>(std::vector<std::string>{"127.0.0.160"});
+  ASSERT_TRUE(emu_->ok());
+  service_.WriteIni(ServiceIni({down}, {}, kPlainFields));
+  started_ = true;
+  ASSERT_TRUE(service_.StartAgainst(*emu_));
+  for (int n = 11; n <= 14; ++n) {
+    if (n > 11)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const std::string v = std::to_string(n);
+    service_.DropImportFile("v" + v + ".txt", "1,Version" + v + "," + v + "\r\n");
+  }
+  ASSERT_TRUE(service_.WaitForLog("ServiceExecute: Import file <v14.txt> deleted.", 10000));
+  ASSERT_TRUE(service_.WaitForLog("Retry timer started.", 10000));
+
+  EmulatorProcess late({down}, {}, emu_->port());
+  ASSERT_TRUE(late.ok());
+  ASSERT_TRUE(service_.WaitQueueEmpty(60000)) << service_.Log();
+
+  // Every journal line, failures included, names v11 to v14 in turn.
+  std::vector<std::string> files;
+  const std::string journal = service_.Journal();
+  for (size_t at = journal.find("File="); at != std::string::npos;
+       at = journal.find("File=", at + 1)) {
+    const std::string file = journal.substr(at + 5, journal.find('\r', at) - at - 5);
+    if (files.empty() || files.back() != file)
+      files.push_back(file);
+  }
+  EXPECT_THAT(files, ElementsAre("v11.txt", "v12.txt", "v13.txt", "v14.txt")) << journal;
+  for (int n = 11; n <= 14; ++n) {
+    EXPECT_THAT(journal, HasSubstr("IP=" + down + " Operation=SetPLUs     Status=0 File=v" +
+                                   std::to_string(n) + ".txt"));
+  }
+  const std::vector<std::string> rows = Rows(late.ScaleFile(down, "plus.tsv"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(Columns(rows[0])[kName], "Version14");
+  EXPECT_EQ(Columns(rows[0])[kPrice], "14");
 }
 
 }  // namespace

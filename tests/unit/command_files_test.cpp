@@ -17,17 +17,19 @@ DateTime At(int y, int mo, int d, int h, int mi, int s) {
 }
 
 TEST(CommandFilesTest, LinesOfAPluCommand) {
-  EXPECT_THAT(CommandFileLines("10.0.0.5", 1, "goods.txt", At(2026, 12, 7, 8, 1, 2)),
-              ElementsAre("[ServiceCommand]", "Owner=MainTarvoService.ServiceExecute",
-                          "TimeDate=07.12.2026 08:01:02", "Scale=10.0.0.5", "CommandNo=1",
-                          "OriginalFileName=goods.txt", "Command=SetPLU"));
+  EXPECT_THAT(
+      CommandFileLines("10.0.0.5", 1, "goods.txt", At(2026, 12, 7, 8, 1, 2), 1796630462000001),
+      ElementsAre("[ServiceCommand]", "Owner=MainTarvoService.ServiceExecute",
+                  "TimeDate=07.12.2026 08:01:02", "Scale=10.0.0.5", "CommandNo=1",
+                  "OriginalFileName=goods.txt", "Command=SetPLU", "Sequence=1796630462000001"));
 }
 
 TEST(CommandFilesTest, FontCommandCarriesItsNumberBeforeTheCommandLine) {
-  const auto lines = CommandFileLines("10.0.0.5", 5, "big16x32.fnt", At(2026, 1, 2, 3, 4, 5));
-  ASSERT_EQ(lines.size(), 8u);
+  const auto lines = CommandFileLines("10.0.0.5", 5, "big16x32.fnt", At(2026, 1, 2, 3, 4, 5), 7);
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[6], "FontNumber=2");
   EXPECT_EQ(lines[7], "Command=SetFont");
+  EXPECT_EQ(lines[8], "Sequence=7") << "the order comes after every line of the command";
 }
 
 TEST(CommandFilesTest, FontNumberIsTheLastTableEntryFoundWithExactCase) {
@@ -45,8 +47,13 @@ TEST(CommandFilesTest, EveryCommandNameAndNoneOutsideTheRange) {
   EXPECT_EQ(CommandName(6), "SetLogo");
   EXPECT_EQ(CommandName(7), "");
   EXPECT_EQ(CommandName(-1), "");
-  const auto lines = CommandFileLines("10.0.0.5", 9, "x.bin", At(2026, 1, 2, 3, 4, 5));
-  EXPECT_EQ(lines.back(), "OriginalFileName=x.bin");
+  const auto lines = CommandFileLines("10.0.0.5", 9, "x.bin", At(2026, 1, 2, 3, 4, 5), 0);
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[5], "OriginalFileName=x.bin");
+  EXPECT_EQ(lines[6], "Sequence=0");
+  // A line break in a name would split the line and hide the keys after it.
+  EXPECT_EQ(CommandFileLines("10.0.0.5", 1, "a\r\nb.txt", At(2026, 1, 2, 3, 4, 5), 0)[5],
+            "OriginalFileName=a??b.txt");
 }
 
 TEST(CommandFilesTest, CreateWritesDataCopyAndCrLfCommand) {
@@ -54,12 +61,12 @@ TEST(CommandFilesTest, CreateWritesDataCopyAndCrLfCommand) {
   dir.Write("Import/logo.bmp", std::string("BM\0\x01\xff", 5));
   ForceDirectories(dir.File("Query"));
   CreateCommandFile(dir.File("Query/svc1A2F.TMP"), dir.File("Import"), "logo.bmp", 6, "10.0.0.7",
-                    At(2026, 12, 7, 8, 1, 2));
+                    At(2026, 12, 7, 8, 1, 2), 1796630462000042);
   EXPECT_EQ(dir.Read("Query/svc1A2F.dat"), std::string("BM\0\x01\xff", 5));
   EXPECT_EQ(dir.Read("Query/svc1A2F.cmd"),
             "[ServiceCommand]\r\nOwner=MainTarvoService.ServiceExecute\r\n"
             "TimeDate=07.12.2026 08:01:02\r\nScale=10.0.0.7\r\nCommandNo=6\r\n"
-            "OriginalFileName=logo.bmp\r\nCommand=SetLogo\r\n");
+            "OriginalFileName=logo.bmp\r\nCommand=SetLogo\r\nSequence=1796630462000042\r\n");
   // Nothing but the two files is left in the queue.
   EXPECT_EQ(ListFolder(dir.File("Query")).size(), 2u);
 }
@@ -68,7 +75,7 @@ TEST(CommandFilesTest, MissingImportFileStillGivesACommand) {
   TempDir dir;
   ForceDirectories(dir.File("Query"));
   CreateCommandFile(dir.File("Query/svc1.TMP"), dir.File("Import"), "gone.txt", 1, "10.0.0.7",
-                    At(2026, 12, 7, 8, 1, 2));
+                    At(2026, 12, 7, 8, 1, 2), 1);
   EXPECT_FALSE(FileExists(dir.File("Query/svc1.dat")));
   EXPECT_TRUE(FileExists(dir.File("Query/svc1.cmd")));
 }
@@ -77,7 +84,7 @@ TEST(CommandFilesTest, UnwritableQueueRaises) {
   TempDir dir;
   dir.Write("Import/a.txt", "x");
   EXPECT_THROW(CreateCommandFile(dir.File("NoSuchFolder/svc1.TMP"), dir.File("Import"), "a.txt", 1,
-                                 "10.0.0.7", At(2026, 12, 7, 8, 1, 2)),
+                                 "10.0.0.7", At(2026, 12, 7, 8, 1, 2), 1),
                std::runtime_error);
 }
 

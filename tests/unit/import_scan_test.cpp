@@ -100,7 +100,7 @@ class ImportScanRunTest : public ::testing::Test {
                         fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
   }
 
-  void Scan() { ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_)); }
+  void Scan() { ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_, sequence_)); }
 
   // OriginalFileName and data of each queued command.
   std::vector<std::string> Queued() {
@@ -120,6 +120,7 @@ class ImportScanRunTest : public ::testing::Test {
   MServiceSettings settings_;
   RecordingLog sink_;
   ImportScanMemory memory_;
+  CommandSequence sequence_;
 };
 
 TEST_F(ImportScanRunTest, WhatIsNotARegularFileIsReportedOnceAndNeverRead) {
@@ -196,6 +197,26 @@ TEST_F(ImportScanRunTest, ForeignNamesAreQueuedAndDeletedByTheirOwnBytes) {
   EXPECT_EQ(sink_.Count("ServiceExecute: Import file <a??b.txt> deleted.", 1), 1u);
   for (const std::string& line : sink_.lines)
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+}
+
+// The numbers start from the wall clock (ms * 1000) and always grow: within a
+// millisecond, when the clock is set back, and in a new run started later.
+TEST(CommandSequenceTest, GrowsWithTheClockAndPastIt) {
+  CommandSequence sequence;
+  const struct {
+    int64_t nowMillis;
+    int64_t next;
+  } steps[] = {
+      {1796630462000, 1796630462000000},  // the first number: the clock
+      {1796630462000, 1796630462000001},  // the same millisecond
+      {1796630462000, 1796630462000002},
+      {1796630461000, 1796630462000003},  // the clock set back a second
+      {1796630462005, 1796630462005000},  // the clock ahead again
+  };
+  for (const auto& step : steps)
+    EXPECT_EQ(sequence.Next(step.nowMillis), step.next) << step.nowMillis;
+  // A restart a millisecond later starts above every number of the last run.
+  EXPECT_GT(CommandSequence().Next(1796630462006), 1796630462005000);
 }
 
 }  // namespace

@@ -381,6 +381,37 @@ TEST_F(ImportScanTest, FileForEveryScaleIsQueuedThreeTimesAndDeleted) {
             "1,Milk,1.5\r\n");
 }
 
+// Each command gets the next number of the service's sequence, in the order
+// the scan writes them (files in listing order, then scales in list order),
+// starting from the wall clock.
+TEST_F(ImportScanTest, CommandsAreNumberedInTheOrderTheyAreQueued) {
+  const int64_t before = FileTimeNowMillis() * 1000;
+  DropImportFile(dir_, "c.key", "1=2");
+  DropImportFile(dir_, "a.txt", "1,Milk,1.5\r\n");
+  DropImportFile(dir_, "B.bmp", "BM");
+  Scan("Scale1=10.0.0.105\r\nScale2=10.0.0.106\r\n");
+
+  std::vector<std::pair<int64_t, std::string>> commands;
+  for (const FileEntry& e : ListFolder(dir_.File("Query"), "*.cmd")) {
+    IniFile ini;
+    ASSERT_TRUE(ini.LoadFromFile(dir_.File("Query/" + e.Name)));
+    commands.emplace_back(std::stoll(ini.ReadString("ServiceCommand", "Sequence", "")),
+                          ini.ReadString("ServiceCommand", "OriginalFileName", "") + " " +
+                              ini.ReadString("ServiceCommand", "Scale", ""));
+  }
+  std::sort(commands.begin(), commands.end());
+  ASSERT_EQ(commands.size(), 6u);
+  EXPECT_GE(commands[0].first, before);
+  EXPECT_LT(commands[0].first, FileTimeNowMillis() * 1000 + 1000);
+  for (size_t i = 1; i < commands.size(); ++i)
+    EXPECT_LT(commands[i - 1].first, commands[i].first) << "the numbers are distinct";
+  std::vector<std::string> order;
+  for (const auto& command : commands)
+    order.push_back(command.second);
+  EXPECT_THAT(order, ElementsAre("a.txt 10.0.0.105", "a.txt 10.0.0.106", "B.bmp 10.0.0.105",
+                                 "B.bmp 10.0.0.106", "c.key 10.0.0.105", "c.key 10.0.0.106"));
+}
+
 TEST_F(ImportScanTest, NamedScaleGetsTheOnlyCommand) {
   DropImportFile(dir_, "plu#105.txt", "x");
   DropImportFile(dir_, "plu#205.txt", "x");

@@ -59,7 +59,6 @@ class WorkerTest : public ::testing::Test {
   uint32_t H() const { return CurrentThreadHandle(); }
   int64_t ScanInterval() const { return (H() % 1000) * 10 + 20000; }
   int64_t RetryInterval() const { return (H() % 1000) * 10 + 600000; }
-  int64_t BusyInterval() const { return H() % 10 + 10; }
 
   // Lets the scan timer fire and runs one pass.
   PassWorker::PassEnd ScanPass(PassWorker& worker) {
@@ -101,11 +100,17 @@ TEST_F(WorkerTest, TimerScaleShrinksEveryIntervalButNotBelowOneMillisecond) {
   EXPECT_EQ(worker->ScanTimer->Interval(), std::llround(ScanInterval() * 0.001));
   EXPECT_EQ(worker->RetryTimer->Interval(), std::llround(RetryInterval() * 0.001));
 
-  // The busy interval (10..19 ms) would round to 0.
+  // A busy scale waits a scan interval, on the same scale.
   h.shared.WorkIPs.push_back("10.0.0.5");
   h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
   EXPECT_EQ(ScanPass(*worker), PassWorker::PassEnd::kNoSleep);
-  EXPECT_EQ(worker->RetryWorkTimer->Interval(), 1);
+  EXPECT_EQ(worker->RetryWorkTimer->Interval(), worker->ScanTimer->Interval());
+
+  // Even the scan interval (at most 29990 ms) would round to 0.
+  setenv("TARVO_TIMER_SCALE", "0.00001", 1);
+  auto tiny = Begin();
+  unsetenv("TARVO_TIMER_SCALE");
+  EXPECT_EQ(tiny->ScanTimer->Interval(), 1);
 }
 
 TEST_F(WorkerTest, NoTimerNoWork) {
@@ -221,6 +226,62 @@ TEST_F(WorkerTest, TwoWorkersNeverClaimOneCommand) {
   EXPECT_EQ(h.dir.Read("Query/svc0001.lck"), "TWorkQueryFilesThread " + std::to_string(H()) + "\n");
 }
 
+// Commands are claimed in ascending Sequence across scales. A command from an
+// older version, without the key, or with a value that is no number counts as
+// the oldest; ties go in listing order.
+TEST_F(WorkerTest, CommandsAreClaimedInSequenceOrder) {
+  const struct {
+    const char* base;
+    const char* ip;
+    const char* sequence;
+  } queued[] = {
+      {"svc0001", "10.0.0.5", "Sequence=1796630462000030\r\n"},
+      {"svc0002", "10.0.0.6", "Sequence=1796630462000020\r\n"},
+      {"svc0003", "10.0.0.5", "Sequence=10\r\n"},
+      {"svc0004", "10.0.0.6", ""},
+      {"svc0005", "10.0.0.5", "Sequence=x1\r\n"},
+  };
+  for (const auto& q : queued)
+    h.QueueCommand(q.base, q.ip, "6", std::string(q.base) + ".bmp", &kLogo, q.sequence);
+  auto worker = Begin();
+  for (size_t i = 0; i < std::size(queued); ++i)
+    ScanPass(*worker);
+  EXPECT_THAT(h.TextsStartingWith("Lock command file "),
+              ElementsAre("Lock command file svc0004.cmd.", "Lock command file svc0005.cmd.",
+                          "Lock command file svc0003.cmd.", "Lock command file svc0002.cmd.",
+                          "Lock command file svc0001.cmd."));
+  EXPECT_TRUE(std::filesystem::is_empty(h.dir.File("Query")));
+}
+
+// While a scale's oldest command is claimed (here by a worker waiting to
+// retry it), the scale's newer commands wait; other scales' commands go on.
+TEST_F(WorkerTest, AClaimedCommandHoldsBackTheNewerOnesOfItsScale) {
+  h.QueueCommand("svc0009", "10.0.0.5", "6", "old.bmp", &kLogo, "Sequence=1\r\n");
+  h.dir.Write("Query/svc0009.lck", "");
+  h.QueueCommand("svc0001", "10.0.0.5", "6", "new.bmp", &kLogo, "Sequence=2\r\n");
+  h.QueueCommand("svc0002", "10.0.0.6", "6", "other.bmp", &kLogo, "Sequence=3\r\n");
+  auto worker = Begin();
+  ScanPass(*worker);
+  h.ClearLines();
+  ScanPass(*worker);
+  EXPECT_TRUE(Has("Search end. Return code: 18"));
+  EXPECT_FALSE(worker->Busy);
+  EXPECT_FALSE(h.QueryFileExists("svc0001.lck"));
+  EXPECT_FALSE(h.QueryFileExists("svc0002.cmd"));
+  const std::string dat = h.dir.File("Query/svc0002.dat");
+  EXPECT_THAT(h.Invokes(),
+              ElementsAre("call GetScaleSerialNumber()", "call SetLogoFile('" + dat + "')"));
+
+  // The old command is done: the newer one goes next.
+  for (const char* name : {"svc0009.cmd", "svc0009.dat", "svc0009.lck"})
+    std::filesystem::remove(h.dir.File(std::string("Query/") + name));
+  ScanPass(*worker);
+  EXPECT_THAT(h.TextsStartingWith("Lock command file "),
+              ElementsAre("Lock command file svc0001.cmd."));
+  EXPECT_FALSE(h.QueryFileExists("svc0001.cmd"));
+  EXPECT_EQ(h.Invokes().size(), 4u);
+}
+
 // Workers on their own threads drain a queue for two scales: every command is
 // sent exactly once, and no two sends to one scale overlap.
 TEST_F(WorkerTest, ConcurrentWorkersSendEachCommandOnceAndOneScaleAtATime) {
@@ -285,7 +346,7 @@ TEST_F(WorkerTest, ConcurrentWorkersSendEachCommandOnceAndOneScaleAtATime) {
   EXPECT_TRUE(h.shared.WorkIPs.empty());
 }
 
-TEST_F(WorkerTest, BusyScaleWaitsOnTheShortTimer) {
+TEST_F(WorkerTest, BusyScaleWaitsAScanInterval) {
   auto worker = Begin();
   h.shared.WorkIPs.push_back("10.0.0.5");
   h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
@@ -295,19 +356,19 @@ TEST_F(WorkerTest, BusyScaleWaitsOnTheShortTimer) {
   EXPECT_FALSE(worker->WorkAllowed);
   EXPECT_TRUE(worker->Busy);
   EXPECT_TRUE(worker->RetryWorkTimer->Enabled());
-  EXPECT_EQ(worker->RetryWorkTimer->Interval(), BusyInterval());
+  EXPECT_EQ(worker->RetryWorkTimer->Interval(), ScanInterval());
   EXPECT_TRUE(h.Invokes().empty());
   EXPECT_TRUE(h.QueryFileExists("svc0001.lck"));
 
-  // Still busy when the short timer fires: wait again.
-  h.clock.Advance(BusyInterval());
+  // Still busy when the timer fires: wait again.
+  h.clock.Advance(ScanInterval());
   EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kNoSleep);
   EXPECT_EQ(h.Count("OnTimerRetryWork fired."), 1);
   EXPECT_EQ(h.Count("No set block <10.0.0.5>."), 2);
 
   // The other worker lets go: the command goes out on the next firing.
   h.shared.WorkIPs.clear();
-  h.clock.Advance(BusyInterval() - 1);
+  h.clock.Advance(ScanInterval() - 1);
   EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kSleep);
   EXPECT_EQ(h.Count("OnTimerRetryWork fired."), 1);
   h.clock.Advance(1);
@@ -380,7 +441,7 @@ TEST_F(WorkerTest, FailedSendIsRetriedUntilItSucceeds) {
   EXPECT_THAT(journal, ::testing::EndsWith("Operation=SetLogo     Status=0 File=logo.bmp\r\n"));
 }
 
-TEST_F(WorkerTest, RetryOfABusyScaleWaitsOnTheShortTimer) {
+TEST_F(WorkerTest, RetryOfABusyScaleWaitsAScanInterval) {
   h.PresetNextDriver({{"LastError", Variant(int32_t{1})}});
   auto worker = Begin();
   h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
@@ -389,15 +450,53 @@ TEST_F(WorkerTest, RetryOfABusyScaleWaitsOnTheShortTimer) {
   h.shared.WorkIPs.push_back("10.0.0.5");
   h.clock.Advance(RetryInterval());
   EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kNoSleep);
-  EXPECT_EQ(worker->RetryTimer->Interval(), BusyInterval());
+  EXPECT_EQ(worker->RetryTimer->Interval(), ScanInterval());
   EXPECT_TRUE(worker->RetryTimer->Enabled());
   h.shared.WorkIPs.clear();
   h.DriverLog()->Set("LastError", Variant(int32_t{0}));
-  h.clock.Advance(BusyInterval());
+  h.clock.Advance(ScanInterval());
   worker->Pass();
   EXPECT_FALSE(worker->RetryPending);
   EXPECT_FALSE(h.QueryFileExists("svc0001.cmd"));
   EXPECT_EQ(worker->RetryTimer->Interval(), RetryInterval());
+}
+
+// A worker whose scale stays busy with another worker tries the scale once
+// per scan interval, whether it is carrying a command out or retrying a send.
+TEST_F(WorkerTest, ABusyScaleIsTriedOncePerScanInterval) {
+  // Runs a pass every 5 ms of the clock for two scan intervals.
+  auto step = [&](PassWorker& worker) {
+    for (int64_t ms = 0; ms < 2 * ScanInterval(); ms += 5) {
+      h.clock.Advance(5);
+      worker.Pass();
+    }
+  };
+  auto worker = Begin();
+  h.shared.WorkIPs.push_back("10.0.0.5");
+  h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
+  EXPECT_EQ(ScanPass(*worker), PassWorker::PassEnd::kNoSleep);
+  step(*worker);
+  EXPECT_EQ(h.Count("OnTimerRetryWork fired."), 2);
+  EXPECT_EQ(h.Count("No set block <10.0.0.5>."), 3);
+
+  // The scale is free but down: the send fails and waits for its retry.
+  h.shared.WorkIPs.clear();
+  h.DriverLog()->Set("LastError", Variant(int32_t{1}));
+  h.clock.Advance(ScanInterval());
+  worker->Pass();
+  ASSERT_TRUE(worker->RetryPending);
+
+  // The retry finds the scale busy again.
+  h.shared.WorkIPs.push_back("10.0.0.5");
+  h.ClearLines();
+  h.clock.Advance(RetryInterval());
+  EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kNoSleep);
+  step(*worker);
+  EXPECT_EQ(h.Count("OnTimerRetry file scan fired."), 3);
+  EXPECT_EQ(h.Count("No set block <10.0.0.5>."), 3);
+  EXPECT_EQ(h.Count("OnTimerScan file scan fired."), 0);
+  EXPECT_TRUE(worker->RetryPending);
+  EXPECT_TRUE(h.QueryFileExists("svc0001.cmd"));
 }
 
 TEST_F(WorkerTest, AnExceptionDuringARetryArmsTheRetryAgain) {

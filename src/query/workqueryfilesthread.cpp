@@ -353,10 +353,7 @@ bool TWorkQueryFilesThread::BlockScale() {
   {
     WorkerPoolShared& shared = *Context().Shared;
     std::lock_guard<std::mutex> lock(shared.WorkIPList);
-    const bool inWork =
-        std::any_of(shared.WorkIPs.begin(), shared.WorkIPs.end(),
-                    [this](const std::string& ip) { return SameTextAnsi(ip, ip_); });
-    if (inWork) {
+    if (Contains(shared.WorkIPs, ip_)) {
       lines.emplace_back("No set block <" + ip_ + ">.", 0);
     } else {
       shared.WorkIPs.push_back(ip_);

@@ -48,8 +48,7 @@ TEST(ImportFolderE2ETest, LinksAndFifosAreLeftInPlaceAndTheServiceStillStops) {
   fs::create_directories(service.dir().File("Import"));
   fs::create_symlink(service.dir().File("secret.txt"), service.dir().File("Import/passwd.txt"));
   ASSERT_EQ(::mkfifo(service.dir().File("Import/fifo.txt").c_str(), 0600), 0);
-  fs::last_write_time(service.dir().File("Import/fifo.txt"),
-                      fs::file_time_type::clock::now() - std::chrono::seconds(5));
+  service.dir().Age("Import/fifo.txt", 5);
   ASSERT_TRUE(service.StartAgainst(emulator));
 
   ASSERT_TRUE(WaitForScans(service, 1));

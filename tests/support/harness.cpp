@@ -119,8 +119,7 @@ void ServiceProcess::DropImportFile(const std::string& name, const std::string& 
   // Written beside the folder and moved in whole, as a careful writer does.
   const std::string temp = dir_.File(".incoming-" + name);
   dir_.Write(".incoming-" + name, data);
-  std::filesystem::last_write_time(
-      temp, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
+  dir_.Age(".incoming-" + name, 10);
   std::filesystem::create_directories(dir_.File("Import"));
   std::filesystem::rename(temp, dir_.File("Import/" + name));
 }

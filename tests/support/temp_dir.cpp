@@ -1,5 +1,6 @@
 #include "support/temp_dir.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,6 +31,11 @@ void TempDir::Write(const std::string& name, const std::string& contents) const 
   std::filesystem::create_directories(p.parent_path());
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
   out << contents;
+}
+
+void TempDir::Age(const std::string& name, int seconds) const {
+  std::filesystem::last_write_time(
+      File(name), std::filesystem::file_time_type::clock::now() - std::chrono::seconds(seconds));
 }
 
 std::string TempDir::Read(const std::string& name) const {

@@ -23,6 +23,9 @@ class TempDir {
   void Write(const std::string& name, const std::string& contents) const;
   // The contents of File(name); "" when missing.
   std::string Read(const std::string& name) const;
+  // Sets the modification time of File(name) `seconds` into the past, so an
+  // import file counts as settled.
+  void Age(const std::string& name, int seconds) const;
 
  private:
   std::string path_;

@@ -96,8 +96,7 @@ class ImportScanRunTest : public ::testing::Test {
   // A file that has settled, as a back office leaves it.
   void Drop(const std::string& name, const std::string& data, int ageSeconds = 10) {
     dir_.Write("Import/" + name, data);
-    fs::last_write_time(dir_.File("Import/" + name),
-                        fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds));
+    dir_.Age("Import/" + name, ageSeconds);
   }
 
   void Scan() { ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_, sequence_)); }

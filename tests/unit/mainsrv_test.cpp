@@ -332,9 +332,7 @@ TEST_F(ServiceFixture, InstallNoticeIsSilencedBySilent) {
 // Import files older than the settle time, as a back office leaves them.
 void DropImportFile(const TempDir& dir, const std::string& name, const std::string& data) {
   dir.Write("Import/" + name, data);
-  std::filesystem::last_write_time(
-      dir.File("Import/" + name),
-      std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
+  dir.Age("Import/" + name, 10);
 }
 
 class ImportScanTest : public ServiceFixture {

@@ -461,44 +461,6 @@ TEST_F(WorkerTest, RetryOfABusyScaleWaitsAScanInterval) {
   EXPECT_EQ(worker->RetryTimer->Interval(), RetryInterval());
 }
 
-// A worker whose scale stays busy with another worker tries the scale once
-// per scan interval, whether it is carrying a command out or retrying a send.
-TEST_F(WorkerTest, ABusyScaleIsTriedOncePerScanInterval) {
-  // Runs a pass every 5 ms of the clock for two scan intervals.
-  auto step = [&](PassWorker& worker) {
-    for (int64_t ms = 0; ms < 2 * ScanInterval(); ms += 5) {
-      h.clock.Advance(5);
-      worker.Pass();
-    }
-  };
-  auto worker = Begin();
-  h.shared.WorkIPs.push_back("10.0.0.5");
-  h.QueueCommand("svc0001", "10.0.0.5", "6", "logo.bmp", &kLogo);
-  EXPECT_EQ(ScanPass(*worker), PassWorker::PassEnd::kNoSleep);
-  step(*worker);
-  EXPECT_EQ(h.Count("OnTimerRetryWork fired."), 2);
-  EXPECT_EQ(h.Count("No set block <10.0.0.5>."), 3);
-
-  // The scale is free but down: the send fails and waits for its retry.
-  h.shared.WorkIPs.clear();
-  h.DriverLog()->Set("LastError", Variant(int32_t{1}));
-  h.clock.Advance(ScanInterval());
-  worker->Pass();
-  ASSERT_TRUE(worker->RetryPending);
-
-  // The retry finds the scale busy again.
-  h.shared.WorkIPs.push_back("10.0.0.5");
-  h.ClearLines();
-  h.clock.Advance(RetryInterval());
-  EXPECT_EQ(worker->Pass(), PassWorker::PassEnd::kNoSleep);
-  step(*worker);
-  EXPECT_EQ(h.Count("OnTimerRetry file scan fired."), 3);
-  EXPECT_EQ(h.Count("No set block <10.0.0.5>."), 3);
-  EXPECT_EQ(h.Count("OnTimerScan file scan fired."), 0);
-  EXPECT_TRUE(worker->RetryPending);
-  EXPECT_TRUE(h.QueryFileExists("svc0001.cmd"));
-}
-
 TEST_F(WorkerTest, AnExceptionDuringARetryArmsTheRetryAgain) {
   h.PresetNextDriver({{"LastError", Variant(int32_t{1})}});
   auto worker = Begin();

@@ -108,17 +108,14 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
               "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
           return true;
         }
-        if (target > 0) {
-          if (target != GetIPOctet(scale.IP, 3))
-            continue;
-          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock.LocalNow(), sequence.Next(FileTimeNowMillis()));
-          log.LogWrite("ServiceExecute: Command file for one scale <" + base + "> created.", 1);
-        } else {
-          CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP,
-                            clock.LocalNow(), sequence.Next(FileTimeNowMillis()));
-          log.LogWrite("ServiceExecute: Command file <" + base + "> created.", 1);
-        }
+        if (target > 0 && target != GetIPOctet(scale.IP, 3))
+          continue;
+        CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP, clock.LocalNow(),
+                          sequence.Next(FileTimeNowMillis()));
+        log.LogWrite(std::string(target > 0 ? "ServiceExecute: Command file for one scale <"
+                                            : "ServiceExecute: Command file <") +
+                         base + "> created.",
+                     1);
       }
       std::string error;
       if (DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name, &error)) {

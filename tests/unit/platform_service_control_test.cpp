@@ -151,7 +151,16 @@ TEST_F(ControlRequestTest, TerminateIsAStopWhileTheSystemRuns) {
 }
 
 TEST_F(ControlRequestTest, ASignalFromAnotherThreadEndsTheWait) {
-  std::thread sender([] { ::kill(::getpid(), SIGINT); });
+  // The sender blocks the signal itself, so it reaches the waiting thread:
+  // a thread that ends right after kill() may never run a handler for it
+  // (ThreadSanitizer defers handlers to the thread's next call).
+  std::thread sender([] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    ::kill(::getpid(), SIGINT);
+  });
   EXPECT_EQ(WaitControlRequest(60000), ControlRequest::kStop);
   sender.join();
 }

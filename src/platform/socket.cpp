@@ -105,14 +105,14 @@ class PosixConnection : public TcpConnection {
         if (end > pending_pos_ && pending_[end - 1] == '\r')
           --end;
         if (end - pending_pos_ > maxLength)
-          return Fail();
+          return TooLong();
         line->assign(pending_, pending_pos_, end - pending_pos_);
         Consume(lf + 1 - pending_pos_);
         return true;
       }
       // Allow one byte beyond the limit for a CR that may precede the LF.
       if (pending_.size() - pending_pos_ > maxLength + 1)
-        return Fail();
+        return TooLong();
       scanned = pending_.size();
       char chunk[kReadChunk];
       ssize_t n = Receive(chunk, sizeof(chunk), deadline);
@@ -138,9 +138,27 @@ class PosixConnection : public TcpConnection {
       ::shutdown(fd_, SHUT_RDWR);
   }
 
+  void Finish(int lingerMs) override {
+    if (closed_)
+      return;
+    ::shutdown(fd_, SHUT_WR);
+    const int64_t deadline = SteadyMillis() + (lingerMs > 0 ? lingerMs : 0);
+    char chunk[kReadChunk];
+    while (!closed_) {
+      pollfd p{fd_, POLLIN, 0};
+      int r = ::poll(&p, 1, PollTimeout(deadline));
+      if (r < 0 && errno == EINTR)
+        continue;
+      if (r <= 0 || ::recv(fd_, chunk, sizeof(chunk), 0) <= 0)
+        break;
+    }
+    Close();
+  }
+
   std::string PeerAddress() const override { return peer_; }
   bool Closed() const override { return closed_; }
   bool TimedOut() const override { return timed_out_; }
+  bool LineTooLong() const override { return line_too_long_; }
 
  private:
   int64_t Deadline() const { return timeout_ms_ > 0 ? SteadyMillis() + timeout_ms_ : -1; }
@@ -155,6 +173,15 @@ class PosixConnection : public TcpConnection {
 
   bool Fail() {
     Close();
+    return false;
+  }
+
+  // The line being read is longer than allowed: what was read of it is
+  // dropped; the rest of the input is no longer framed.
+  bool TooLong() {
+    line_too_long_ = true;
+    pending_.clear();
+    pending_pos_ = 0;
     return false;
   }
 
@@ -197,6 +224,7 @@ class PosixConnection : public TcpConnection {
   int timeout_ms_ = 0;
   std::atomic<bool> closed_{false};
   bool timed_out_ = false;
+  bool line_too_long_ = false;
   std::string pending_;  // bytes received but not yet consumed, from pending_pos_
   size_t pending_pos_ = 0;
 };
@@ -354,7 +382,7 @@ struct TcpServer::State {
 
   std::mutex mu;  // guards `clients` and the handlers
   std::list<Client> clients;
-  Handler onConnect, onExecute, onDisconnect;
+  Handler onConnect, onExecute, onDisconnect, onRefused;
   std::unique_ptr<TcpListener> listener;
   std::thread acceptThread;
   std::atomic<bool> active{false};
@@ -405,7 +433,16 @@ struct TcpServer::State {
         break;
       ReapLocked();
       if (static_cast<int>(clients.size()) >= maxConnections) {
-        accepted->Close();
+        if (onRefused) {
+          accepted->SetTimeoutMillis(1000);
+          try {
+            onRefused(*accepted);
+          } catch (...) {
+            // A refusal notice that fails changes nothing: the connection
+            // is closed either way.
+          }
+        }
+        accepted->Finish(0);
         continue;
       }
       Client& client = clients.emplace_back();
@@ -434,6 +471,11 @@ void TcpServer::SetHandlers(Handler onConnect, Handler onExecute, Handler onDisc
   state_->onConnect = std::move(onConnect);
   state_->onExecute = std::move(onExecute);
   state_->onDisconnect = std::move(onDisconnect);
+}
+
+void TcpServer::SetRefusedHandler(Handler onRefused) {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  state_->onRefused = std::move(onRefused);
 }
 
 bool TcpServer::Activate(std::string* error) {

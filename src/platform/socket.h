@@ -25,19 +25,28 @@ class TcpConnection {
   virtual bool WriteAll(const void* data, size_t size) = 0;
 
   // A line ending at LF; a CR before the LF is dropped. False when the line
-  // exceeds `maxLength` bytes (the connection is then closed).
+  // exceeds `maxLength` bytes: LineTooLong() then says so, the bytes read of
+  // it are dropped and the connection stays open for a last reply (Finish).
   virtual bool ReadLn(std::string* line, size_t maxLength = 64 * 1024) = 0;
   // Writes `line` + CR LF; bytes above 127 are sent as "?".
   virtual bool WriteLn(const std::string& line) = 0;
 
   virtual void SetTimeoutMillis(int ms) = 0;
   virtual void Close() = 0;
+  // Ends the connection so that the peer still reads what was sent: stops
+  // sending, discards what the peer sends for up to `lingerMs`, then closes.
+  virtual void Finish(int lingerMs) {
+    (void)lingerMs;
+    Close();
+  }
   virtual std::string PeerAddress() const = 0;
 
   // True once the connection failed, reached end of stream or was closed.
   virtual bool Closed() const { return false; }
   // True when the last failed read or write ran out of time.
   virtual bool TimedOut() const { return false; }
+  // True when the last failed ReadLn met a line longer than its maximum.
+  virtual bool LineTooLong() const { return false; }
 };
 
 // Why TcpConnect failed.
@@ -71,13 +80,15 @@ std::unique_ptr<TcpListener> TcpListen(const std::string& ip, int port,
                                        std::string* error = nullptr);
 
 // A server with one thread per connection and a cap on connections (a
-// connection beyond the cap is closed at once). Handlers run on the
-// connection's thread.
+// connection beyond the cap is closed at once, after the refusal handler).
+// Handlers run on the connection's thread.
 class TcpServer {
  public:
   using Handler = std::function<void(TcpConnection&)>;
 
   TcpServer(std::string ip, int port, int maxConnections = 50);
+  TcpServer(const TcpServer&) = delete;
+  TcpServer& operator=(const TcpServer&) = delete;
   ~TcpServer();  // Deactivate()
 
   void SetPort(int port) { port_ = port; }
@@ -87,6 +98,10 @@ class TcpServer {
   // `onConnect` runs first, then `onExecute` repeatedly while the
   // connection is open and the server active; `onDisconnect` runs last.
   void SetHandlers(Handler onConnect, Handler onExecute, Handler onDisconnect);
+  // `onRefused` runs for a connection beyond the cap, on the accepting
+  // thread, with a write timeout of one second; the connection is closed
+  // after it. It should only write a short notice.
+  void SetRefusedHandler(Handler onRefused);
 
   // Binds and starts accepting; false with `error` set when binding fails.
   // With port 0 the system picks a free port, which Port() then reports.

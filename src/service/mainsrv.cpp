@@ -1,6 +1,7 @@
 #include "service/mainsrv.h"
 
 #include <exception>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/files.h"
@@ -28,6 +29,7 @@ TMainTarvoService::TMainTarvoService(const ServiceContext& context)
     : context_(context),
       clock_(context.clock ? *context.clock : *Clock::Real()),
       Timer_ImportInterval(clock_, 1000, false) {
+  CmdTCPServer = std::make_unique<CommandServer>(*this, context_.BindAddress, context_.PortBase);
   // The log exists before anything else can write to it; the settings
   // record holds the construction values (log file on, MinLevel 5, no fresh
   // log, no errors).
@@ -54,6 +56,7 @@ void TMainTarvoService::ServiceDestroy() {
   if (!log_)
     return;
   LogWrite("ServiceDestroy: Start destroing.", 3);
+  CmdTCPServer->Deactivate();
   LogWrite("ServiceDestroy: Delete internal objects.", 1);
   if (!QueryThreads.empty()) {
     // The system is going down and the workers were never stopped: a running
@@ -143,6 +146,7 @@ bool TMainTarvoService::ServiceStart() {
 
   DeleteQueryFiles(".lck");
   CreateQueryThreads();
+  ActivateCommandServers();
 
   Timer_ImportInterval.SetInterval(static_cast<int64_t>(values.ImportInterval) * 1000);
   Timer_ImportInterval.SetEnabled(true);
@@ -215,6 +219,7 @@ void TMainTarvoService::ServiceExecute() {
         shutdown_seen_ = true;
       }
       if (RestartTCPServersRequested) {
+        RestartTCPServers();
         RestartTCPServersRequested = false;
         LogWrite("ServiceExecute: Restart TCP Servers.", 0);
       }
@@ -263,6 +268,19 @@ void TMainTarvoService::ServiceExecute() {
   }
   LogWrite(kLoopRule, 1);
   LogWrite("ServiceExecute: Execute end.", 3);
+}
+
+void TMainTarvoService::ActivateCommandServers() {
+  std::string error;
+  if (!CmdTCPServer->Activate(&error))
+    LogWrite("CmdTCPServerListenException: " + error, 5);
+}
+
+void TMainTarvoService::RestartTCPServers() {
+  CmdTCPServer->Deactivate();
+  std::string error;
+  if (!CmdTCPServer->Activate(&error))
+    throw std::runtime_error(error);
 }
 
 void TMainTarvoService::RunRequestedStep(std::atomic<bool>& requested, const char* name,

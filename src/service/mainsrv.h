@@ -12,6 +12,8 @@
 
 #include "common/deadline_timer.h"
 #include "log/logoperations.h"
+#include "net/command_server.h"
+#include "net/service_host.h"
 #include "platform/automation.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
@@ -27,6 +29,10 @@ namespace tarvo {
 inline constexpr char kServiceName[] = "MainTarvoService";
 inline constexpr char kServiceDisplayName[] = "Tarvo Scale Server";
 
+// The port of the command server; the live-log and the two status servers
+// follow it (base + 1, + 2, + 3).
+inline constexpr int kDefaultPortBase = 6524;
+
 // What the service needs from its host. Everything must outlive the service.
 struct ServiceContext {
   std::string ExePath;            // the executable: the INI, log and folders lie beside it
@@ -38,9 +44,13 @@ struct ServiceContext {
   std::function<ControlRequest()> pollControl;
   // Where the install and uninstall notices go (UTF-8 text); null = nowhere.
   std::function<void(const std::string&)> notify;
+  // The four TCP ports are PortBase to PortBase + 3; 0 lets the system
+  // pick free ports (tests). BindAddress "" listens on every local address.
+  int PortBase = kDefaultPortBase;
+  std::string BindAddress;
 };
 
-class TMainTarvoService : public LogSink {
+class TMainTarvoService : public ServiceHost {
  public:
   // Creates the components, the settings record, the log and the lists, and
   // fixes the INI path. Writes "ServiceConstructor: ..." lines.
@@ -82,26 +92,16 @@ class TMainTarvoService : public LogSink {
   // True when the loop ended on a shutdown request.
   bool ShutdownSeen() const { return shutdown_seen_; }
 
-  MServiceSettings& ServiceSettings() { return *settings_; }
+  MServiceSettings& ServiceSettings() override { return *settings_; }
+  const Clock& ServiceClock() const override { return clock_; }
+  std::string ExecutableFile() const override { return context_.ExePath; }
   TSystemLog& SystemLog() { return *log_; }
   LogClients& LogClientList() { return *log_clients_; }
   const ServiceContext& Context() const { return context_; }
   size_t QueryThreadCount() const { return QueryThreads.size(); }
 
-  // Control flags: set by any thread, read and cleared by the loop.
-  std::atomic<bool> TerminateLoop{false};
-  std::atomic<bool> ReloadSettingsRequested{false};
-  std::atomic<bool> ImportScanRequested{false};
-  std::atomic<bool> ShutdownRequested{false};
-  std::atomic<bool> DeleteSendQueriesRequested{false};
-  std::atomic<bool> RestartQueryThreadsRequested{false};
-  std::atomic<bool> RestartTCPServersRequested{false};
-
-  // Connected clients of the four servers.
-  std::atomic<int32_t> LogClientCount{0};
-  std::atomic<int32_t> StatClientCount{0};
-  std::atomic<int32_t> CmdClientCount{0};
-  std::atomic<int32_t> CmdStatClientCount{0};
+  // The command server; its port is the one it listens on once active.
+  const CommandServer& CommandPort() const { return *CmdTCPServer; }
 
   // When the main loop began; zero until then.
   std::atomic<double> ExecuteStartTime{0.0};
@@ -109,6 +109,12 @@ class TMainTarvoService : public LogSink {
  private:
   void ServiceDestroy();
   bool HasSwitch(const std::string& name) const;
+  // Activates the servers that run once the workers do; a port that cannot
+  // be bound is logged and the service goes on without it.
+  void ActivateCommandServers();
+  // Closes and reopens the TCP servers; a port that cannot be reopened
+  // raises, which ends the main loop.
+  void RestartTCPServers();
   void SwitchLogFile(bool enabled);
   // Serves pending stop and shutdown requests of the operating system.
   void ProcessControlRequests();
@@ -120,6 +126,7 @@ class TMainTarvoService : public LogSink {
 
   const ServiceContext context_;
   const Clock& clock_;
+  std::unique_ptr<CommandServer> CmdTCPServer;
   std::unique_ptr<AutomationObject> ScaleDriver;
   DeadlineTimer Timer_ImportInterval;
   // Orders the commands the import scan queues; used by the service thread.

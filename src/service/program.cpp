@@ -5,10 +5,13 @@
 #include <exception>
 #include <thread>
 
+#include "common/ip_address.h"
+#include "common/number_text.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "platform/system_formats.h"
 #include "service/mainsrv.h"
+#include "settings/inifile.h"
 
 namespace tarvo {
 
@@ -61,6 +64,34 @@ bool IsServiceInstalled(const std::vector<std::string>& args) {
          ServiceExists(kServiceName);
 }
 
+namespace {
+
+// The TCP settings of the environment: TARVO_PORT_BASE (the first of four
+// ports) and TARVO_BIND_ADDRESS (one local IPv4 address). False with `error`
+// set when one is not usable.
+bool ReadNetworkEnvironment(ServiceContext* context, std::string* error) {
+  const std::string base = GetEnv("TARVO_PORT_BASE");
+  if (!base.empty()) {
+    int32_t port = 0;
+    if (!TryStrToInt(base, &port) || port < 1 || port > 65535 - 3) {
+      *error = "TARVO_PORT_BASE is not a port number from 1 to 65532: \"" + base + "\"";
+      return false;
+    }
+    context->PortBase = port;
+  }
+  const std::string address = GetEnv("TARVO_BIND_ADDRESS");
+  if (!address.empty()) {
+    if (ParseIPAddress(address) == 0 && TrimBlanks(address) != "0.0.0.0") {
+      *error = "TARVO_BIND_ADDRESS is not an IPv4 address: \"" + address + "\"";
+      return false;
+    }
+    context->BindAddress = TrimBlanks(address);
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegistry& registry) {
   LoadSystemFormatsFromEnvironment();
 
@@ -73,6 +104,11 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
   context.mainQueue = &mainQueue;
   context.pollControl = [] { return WaitControlRequest(0); };
   context.notify = [](const std::string& text) { PrintNotice(text); };
+  std::string error;
+  if (!ReadNetworkEnvironment(&context, &error)) {
+    PrintError(error);
+    return 2;
+  }
 
   const bool install = FindCmdLineSwitch(args, "INSTALL");
   const bool uninstall = FindCmdLineSwitch(args, "UNINSTALL");
@@ -85,7 +121,6 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
 
   if (install || uninstall) {
     // INSTALL wins when both are given.
-    std::string error;
     const ServiceRegistration reg{kServiceName, kServiceDisplayName, context.ExePath};
     if (install ? !InstallService(reg, &error) : !UninstallService(kServiceName, &error)) {
       PrintError(std::string("Service \"") + kServiceDisplayName + "\" failed to " +

@@ -74,18 +74,31 @@ TEST(TcpConnectionTest, ReadLnSplitsLinesDropsCrAndKeepsTheRestForReadExact) {
   EXPECT_EQ(std::string(rest, 3), "BIN");
 }
 
-TEST(TcpConnectionTest, ReadLnRefusesAnOverlongLineAndClosesTheConnection) {
+TEST(TcpConnectionTest, ReadLnRefusesAnOverlongLineAndFinishDeliversALastReply) {
   Pair p;
   const std::string exact = std::string(10, 'a') + "\r\n";
   ASSERT_TRUE(p.client->WriteAll(exact.data(), exact.size()));
   std::string line;
   ASSERT_TRUE(p.server->ReadLn(&line, 10));
   EXPECT_EQ(line, std::string(10, 'a'));
+  EXPECT_FALSE(p.server->LineTooLong());
 
-  const std::string longer = std::string(11, 'b') + "\n";
-  ASSERT_TRUE(p.client->WriteAll(longer.data(), longer.size()));
+  // The peer keeps sending after the refused line; the reply still arrives
+  // and is followed by the end of the stream, not a reset.
+  const std::string longer = std::string(11, 'b') + "\n" + std::string(200000, 'c');
+  std::thread writer([&] { p.client->WriteAll(longer.data(), longer.size()); });
   EXPECT_FALSE(p.server->ReadLn(&line, 10));
+  EXPECT_TRUE(p.server->LineTooLong());
+  EXPECT_FALSE(p.server->Closed());
+  ASSERT_TRUE(p.server->WriteLn("500 Line too long."));
+  p.server->Finish(2000);
+  writer.join();
   EXPECT_TRUE(p.server->Closed());
+  p.client->SetTimeoutMillis(5000);
+  ASSERT_TRUE(p.client->ReadLn(&line));
+  EXPECT_EQ(line, "500 Line too long.");
+  EXPECT_FALSE(p.client->ReadLn(&line));
+  EXPECT_FALSE(p.client->TimedOut());
 }
 
 TEST(TcpConnectionTest, ReadLnRefusesAnEndlessLineWithoutWaitingForItsEnd) {
@@ -222,9 +235,10 @@ TEST(TcpServerTest, EchoesLinesOnEveryConnectionInItsOwnThread) {
   EXPECT_FALSE(server.Active());
 }
 
-TEST(TcpServerTest, ClosesConnectionsBeyondTheCapAtOnce) {
+TEST(TcpServerTest, ClosesConnectionsBeyondTheCapAfterTheRefusalNotice) {
   TcpServer server(kLoopback, 0, 2);
   std::atomic<int> connects{0};
+  server.SetRefusedHandler([](TcpConnection& c) { c.WriteLn("300 busy"); });
   server.SetHandlers([&](TcpConnection&) { ++connects; },
                      [](TcpConnection& c) {
                        std::string line;
@@ -241,8 +255,11 @@ TEST(TcpServerTest, ClosesConnectionsBeyondTheCapAtOnce) {
   ASSERT_NE(c, nullptr);
   c->SetTimeoutMillis(5000);
   std::string line;
+  ASSERT_TRUE(c->ReadLn(&line));
+  EXPECT_EQ(line, "300 busy");
   EXPECT_FALSE(c->ReadLn(&line));  // closed by the server, not timed out
   EXPECT_FALSE(c->TimedOut());
+  EXPECT_EQ(connects, 2);
 
   // A slot freed by a closed connection is available again.
   a.reset();

@@ -150,7 +150,8 @@ struct Reply {
 // One command connection.
 class Session {
  public:
-  Session(ServiceHost& host, TcpConnection& connection) : host_(host), c_(connection) {}
+  Session(ServiceHost& host, const CommandLimits& limits, TcpConnection& connection)
+      : host_(host), limits_(limits), c_(connection) {}
 
   // Reads and serves one line. A line that names no command draws the 400
   // reply; an empty line draws nothing.
@@ -167,10 +168,10 @@ class Session {
   void SetHexFile(Reply* reply);
 
   // Reads one line, non-ASCII bytes as "?". False when the connection
-  // ended; a line past kCommandLineMax raises ProtocolLimitError.
+  // ended; a line past the limit raises ProtocolLimitError.
   bool ReadLine(std::string* line);
-  // Reads one line of an upload and counts it against kUploadTextMax; a
-  // lost connection raises ConnectionLostError.
+  // Reads one line of an upload and counts it against the upload's limit;
+  // a lost connection raises ConnectionLostError.
   std::string ReadUploadLine();
   // Sends one plain line; a lost connection ends the exchange.
   void Send(const std::string& line);
@@ -183,6 +184,7 @@ class Session {
   MServiceSettings& Settings() { return host_.ServiceSettings(); }
 
   ServiceHost& host_;
+  const CommandLimits& limits_;
   TcpConnection& c_;
   size_t upload_bytes_ = 0;
 };
@@ -457,13 +459,13 @@ void Session::SetHexFile(Reply* reply) {
 }
 
 bool Session::ReadLine(std::string* line) {
-  if (c_.ReadLn(line, kCommandLineMax)) {
+  if (c_.ReadLn(line, limits_.LineMax)) {
     KeepAscii(line);
     return true;
   }
   if (c_.LineTooLong()) {
     throw ProtocolLimitError("Line too long.", "CmdTCPServerException: Line longer than " +
-                                                   std::to_string(kCommandLineMax) +
+                                                   std::to_string(limits_.LineMax) +
                                                    " bytes, connection closed.");
   }
   return false;
@@ -474,9 +476,9 @@ std::string Session::ReadUploadLine() {
   if (!ReadLine(&line))
     throw ConnectionLostError();
   upload_bytes_ += line.size();
-  if (upload_bytes_ > kUploadTextMax) {
+  if (upload_bytes_ > limits_.UploadTextMax) {
     throw ProtocolLimitError("Upload too large.", "CmdTCPServerException: Upload longer than " +
-                                                      std::to_string(kUploadTextMax) +
+                                                      std::to_string(limits_.UploadTextMax) +
                                                       " bytes, connection closed.");
   }
   return line;
@@ -511,8 +513,8 @@ bool IsPlainFileName(const std::string& name) {
   return true;
 }
 
-CommandServer::CommandServer(ServiceHost& host, std::string ip, int port)
-    : host_(host), server_(std::move(ip), port, kMaxServerConnections) {
+CommandServer::CommandServer(ServiceHost& host, std::string ip, int port, CommandLimits limits)
+    : host_(host), limits_(limits), server_(std::move(ip), port, kMaxServerConnections) {
   server_.SetHandlers([this](TcpConnection& c) { OnConnect(c); },
                       [this](TcpConnection& c) { OnExecute(c); },
                       [this](TcpConnection& c) { OnDisconnect(c); });
@@ -552,7 +554,7 @@ void CommandServer::OnConnect(TcpConnection& connection) {
 
 void CommandServer::OnExecute(TcpConnection& connection) {
   try {
-    Session(host_, connection).ServeLine();
+    Session(host_, limits_, connection).ServeLine();
   } catch (const std::exception& e) {
     // A failure outside a command (a reply that cannot be written, say)
     // ends this connection only.

@@ -3,11 +3,10 @@
 // field configuration, uploads files into the import folder and asks the
 // main loop to reload, restart or shut down, one text line at a time.
 //
-// Limits. A line may be up to kCommandLineMax bytes and the lines of one
-// upload up to kUploadTextMax bytes together (a file of up to half as many
-// bytes, since each byte travels as two hexadecimal digits). Past either
-// limit the client gets one 500 reply and the connection is closed; nothing
-// of the upload is kept.
+// Limits. A line may be up to 1 MiB and the lines of one upload up to
+// 512 MiB together (a file of up to 256 MiB, since each byte travels as two
+// hexadecimal digits). Past either limit the client gets one 500 reply and
+// the connection is closed; nothing of the upload is kept.
 #ifndef TARVO_NET_COMMAND_SERVER_H_
 #define TARVO_NET_COMMAND_SERVER_H_
 
@@ -20,8 +19,10 @@
 
 namespace tarvo {
 
-inline constexpr size_t kCommandLineMax = 1024 * 1024;
-inline constexpr size_t kUploadTextMax = size_t{512} * 1024 * 1024;
+struct CommandLimits {
+  size_t LineMax = 1024 * 1024;                      // bytes of one line
+  size_t UploadTextMax = size_t{512} * 1024 * 1024;  // bytes of the lines of one upload
+};
 // Simultaneous connections of each of the service's servers.
 inline constexpr int kMaxServerConnections = 50;
 
@@ -29,7 +30,7 @@ class CommandServer {
  public:
   // Listens on `ip` ("" = every local address) at `port` once activated.
   // `host` must outlive the server.
-  CommandServer(ServiceHost& host, std::string ip, int port);
+  CommandServer(ServiceHost& host, std::string ip, int port, CommandLimits limits = {});
   ~CommandServer();  // Deactivate()
 
   CommandServer(const CommandServer&) = delete;
@@ -55,6 +56,7 @@ class CommandServer {
   void OnDisconnect(TcpConnection& connection);
 
   ServiceHost& host_;
+  const CommandLimits limits_;
   TcpServer server_;
 };
 

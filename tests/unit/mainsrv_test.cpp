@@ -15,8 +15,10 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "settings/inifile.h"
+#include "support/command_client.h"
 #include "support/fake_automation.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tarvo {
 namespace {
@@ -61,6 +63,7 @@ class ServiceFixture : public ::testing::Test {
       return r;
     };
     context.notify = [this](const std::string& text) { notices_ += text; };
+    context.PortBase = 0;  // free ports: tests run side by side
     return std::make_unique<TMainTarvoService>(context);
   }
 
@@ -218,6 +221,30 @@ TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
   EXPECT_FALSE(service->ReloadSettingsRequested);
   EXPECT_FALSE(service->RestartQueryThreadsRequested);
   EXPECT_FALSE(service->DeleteSendQueriesRequested);
+}
+
+TEST_F(ServiceFixture, CommandServerRunsFromStartAndARestartDropsItsClients) {
+  auto service = MakeService();
+  EXPECT_FALSE(service->CommandPort().Active());
+  ASSERT_FALSE(service->ServiceStart());  // no driver: the command port stays shut
+  EXPECT_FALSE(service->CommandPort().Active());
+
+  WithDriver();
+  service = MakeService();
+  ASSERT_TRUE(service->ServiceStart());
+  const int port = service->CommandPort().Port();
+  testing::CommandClient client(port);
+  EXPECT_EQ(client.greeting(), "200 Hi, this Tarvo service!");
+  EXPECT_EQ(client.Exchange("RestartTCPServers"), std::vector<std::string>{"200"});
+  std::thread loop([&] { service->ServiceExecute(); });
+  EXPECT_TRUE(client.ClosedByServer());
+  EXPECT_TRUE(testing::WaitUntil(
+      [&] { return testing::CommandClient(port).greeting() == "200 Hi, this Tarvo service!"; },
+      5000));
+  Request(ControlRequest::kStop);
+  loop.join();
+  service.reset();
+  EXPECT_FALSE(testing::CommandClient(port).ok());
 }
 
 TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {

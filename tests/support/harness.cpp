@@ -57,6 +57,7 @@ void ServiceProcess::Start(const std::map<std::string, std::string>& env) {
   std::map<std::string, std::string> all = {{"TARVO_PORT_BASE", std::to_string(PrivatePortBase())}};
   for (const auto& [k, v] : env)
     all[k] = v;
+  port_base_ = std::atoi(all["TARVO_PORT_BASE"].c_str());
   process_ = std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all);
 }
 

@@ -53,6 +53,8 @@ class ServiceProcess {
 
   // Starts the service with `env` added to a private port base.
   void Start(const std::map<std::string, std::string>& env = {});
+  // The command port of the last start (the first of its four ports).
+  int CommandPort() const { return port_base_; }
   // Starts the service against `emulator`'s scales with the workers' timers
   // a hundred times faster; true once its main loop runs.
   bool StartAgainst(const EmulatorProcess& emulator);
@@ -78,6 +80,7 @@ class ServiceProcess {
  private:
   TempDir dir_;
   std::unique_ptr<ChildProcess> process_;
+  int port_base_ = 0;
 };
 
 // Settings file text: every level logged and a one-second import interval,

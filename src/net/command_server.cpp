@@ -285,7 +285,10 @@ void Session::SetSettings(const std::string& params, Reply* reply) {
     return;
   }
   Log("ServiceCmd: Change setting " + SingleLineText(name + "=" + value), 0);
-  Settings().SaveSettings();
+  if (!Settings().SaveSettings()) {
+    Fail(reply, "ServiceCmd: Error save settings.", "Error save settings.");
+    return;
+  }
   Send("Settings saved.");
 }
 
@@ -344,7 +347,10 @@ void Session::SetScaleList(Reply* reply) {
     scales.push_back(scale);
   }
   Settings().ReplaceScaleList(std::move(scales));
-  Settings().SaveScaleList();
+  if (!Settings().SaveScaleList()) {
+    Fail(reply, "ServiceCmd: Error save scale list.", "Error save scale list.");
+    return;
+  }
   Send("Scale list saved.");
 }
 
@@ -409,7 +415,10 @@ void Session::SetFieldsConfig(Reply* reply) {
     }
   }
   Settings().ReplaceFieldsConfig(fields);
-  Settings().SaveFieldsConfig();
+  if (!Settings().SaveFieldsConfig()) {
+    Fail(reply, "ServiceCmd: Error save fields config.", "Error save fields config.");
+    return;
+  }
   Send("Fields config saved.");
 }
 

@@ -454,6 +454,7 @@ struct TcpServer::State {
 
 TcpServer::TcpServer(std::string ip, int port, int maxConnections)
     : ip_(std::move(ip)),
+      requested_port_(port),
       port_(port),
       max_connections_(maxConnections),
       state_(std::make_unique<State>()) {}
@@ -481,7 +482,7 @@ void TcpServer::SetRefusedHandler(Handler onRefused) {
 bool TcpServer::Activate(std::string* error) {
   if (state_->active)
     return true;
-  state_->listener = TcpListen(ip_, port_, error);
+  state_->listener = TcpListen(ip_, requested_port_, error);
   if (state_->listener == nullptr)
     return false;
   port_ = state_->listener->Port();

@@ -3,6 +3,7 @@
 #ifndef TARVO_PLATFORM_SOCKET_H_
 #define TARVO_PLATFORM_SOCKET_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -91,7 +92,11 @@ class TcpServer {
   TcpServer& operator=(const TcpServer&) = delete;
   ~TcpServer();  // Deactivate()
 
-  void SetPort(int port) { port_ = port; }
+  // The port to bind at the next activation; 0 lets the system pick a free
+  // one at every activation.
+  void SetPort(int port) { requested_port_ = port; }
+  // The bound port while active (the requested one before the first
+  // activation). Safe to call from any thread.
   int Port() const { return port_; }
   bool Active() const;
 
@@ -113,7 +118,8 @@ class TcpServer {
  private:
   struct State;
   std::string ip_;
-  int port_;
+  int requested_port_;
+  std::atomic<int> port_;
   int max_connections_;
   std::unique_ptr<State> state_;
 };

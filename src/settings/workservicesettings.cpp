@@ -229,12 +229,13 @@ void MServiceSettings::LoadSettingsLocked() {
   FileMask_DividerIP = ReadSettingValue("FileMask_DividerIP", "#");
 }
 
-void MServiceSettings::SaveSettings() {
+bool MServiceSettings::SaveSettings() {
   std::unique_lock<std::shared_mutex> lock(Lock);
   try {
     log_.WriteEvent("Service: Save settings.", 1);
-    WriteIniSection(IniFileName, kGlobalSection, GlobalSettingsList);
+    return WriteIniSection(IniFileName, kGlobalSection, GlobalSettingsList);
   } catch (const std::exception&) {
+    return false;
   }
 }
 
@@ -265,7 +266,7 @@ void MServiceSettings::LoadScaleList() {
   }
 }
 
-void MServiceSettings::SaveScaleList() {
+bool MServiceSettings::SaveScaleList() {
   std::unique_lock<std::shared_mutex> lock(Lock);
   try {
     log_.WriteEvent("Service: Save list scales.", 1);
@@ -273,8 +274,9 @@ void MServiceSettings::SaveScaleList() {
     for (size_t i = 0; i < ScaleList.size(); ++i) {
       lines.push_back("Scale" + std::to_string(i + 1) + "=" + ScaleList[i].IP);
     }
-    WriteIniSection(IniFileName, kScalesSection, lines);
+    return WriteIniSection(IniFileName, kScalesSection, lines);
   } catch (const std::exception&) {
+    return false;
   }
 }
 
@@ -305,14 +307,14 @@ void MServiceSettings::LoadFieldsConfig() {
   }
 }
 
-void MServiceSettings::SaveFieldsConfig() {
+bool MServiceSettings::SaveFieldsConfig() {
   std::unique_lock<std::shared_mutex> lock(Lock);
   try {
     log_.WriteEvent("Service: Save field config.", 1);
     ForceDirectories(ExtractFileDir(IniFileName));
     IniFile ini;
     if (!ini.LoadFromFile(IniFileName))
-      return;
+      return false;
     ini.EraseSection(kFieldsSection);
     for (int i = 0; i < kPLUFieldCount; ++i) {
       const MFieldConfig& f = FieldsConfig[i];
@@ -321,8 +323,9 @@ void MServiceSettings::SaveFieldsConfig() {
       ini.WriteString(kFieldsSection, FieldKey(i, "_PosHome"), std::to_string(f.PosHome));
       ini.WriteString(kFieldsSection, FieldKey(i, "_PosEnd"), std::to_string(f.PosEnd));
     }
-    ini.SaveToFile(IniFileName);
+    return ini.SaveToFile(IniFileName);
   } catch (const std::exception&) {
+    return false;
   }
 }
 

@@ -59,8 +59,9 @@ struct MSettingsValues {
 };
 
 // The settings record, one per service. The load and save operations catch
-// every error inside them and return normally; problems show in the log and in
-// FieldConfigError and ScaleListError.
+// every error inside them and return normally; problems of a load show in the
+// log and in FieldConfigError and ScaleListError, a save says whether the
+// file was written.
 //
 // Locking. `Lock` guards every field. Loads, saves and the Replace/Change
 // accessors take it exclusively; Snapshot() and the *Copy accessors take it
@@ -102,7 +103,8 @@ class MServiceSettings : public MSettingsValues {
   // after it keep their previous values and are not added to the list.
   void LoadSettings();
   // Writes GlobalSettingsList as "GlobalSettings" (leaving the list sorted).
-  void SaveSettings();
+  // False when the file could not be written.
+  bool SaveSettings();
 
   // Reads "ListScales": every value that is a valid IPv4 address becomes an
   // entry (State and Operation -1, StateTime now), in file order.
@@ -110,15 +112,17 @@ class MServiceSettings : public MSettingsValues {
   // is then left as it was) and cleared otherwise; an empty list is not an
   // error here (the import scan checks for it).
   void LoadScaleList();
-  // Writes "Scale<n>=<IP>" lines, n from 1, as "ListScales".
-  void SaveScaleList();
+  // Writes "Scale<n>=<IP>" lines, n from 1, as "ListScales". False when
+  // the file could not be written.
+  bool SaveScaleList();
 
   // Reads "FieldsConfig" and sets FieldConfigError when the PLU number or
   // name is not placed (by PosHome/PosEnd when ImportFileFixField, else by
   // Pos). Runs after LoadSettings.
   void LoadFieldsConfig();
-  // Writes all 128 "FieldsConfig" keys in entry order.
-  void SaveFieldsConfig();
+  // Writes all 128 "FieldsConfig" keys in entry order. False when the file
+  // could not be read or written.
+  bool SaveFieldsConfig();
 
   // Copies under the shared lock.
   MSettingsValues Snapshot() const;

@@ -192,6 +192,20 @@ TEST_F(CommandServerTest, SettingsAreListedChangedAndRemoved) {
   EXPECT_EQ(Settings().Snapshot().ImportInterval, 20);
 }
 
+TEST_F(CommandServerTest, ASettingsFileThatCannotBeWrittenIsNotReportedSaved) {
+  std::filesystem::remove(host_.dir.File("tarvo-scale-server.ini"));
+  std::filesystem::create_directory(host_.dir.File("tarvo-scale-server.ini"));
+  CommandClient client(Port());
+  EXPECT_EQ(client.Exchange("SetSettings ImportInterval=31"), Strings{"500 Error save settings."});
+  client.SendAll({"SetScaleList", "Scale1=10.0.0.1", "End."});
+  EXPECT_EQ(client.ReadReply(), Strings{"500 Error save scale list."});
+  client.SendAll({"SetFieldsConfig", "FieldName_Pos=2", "End."});
+  EXPECT_EQ(client.ReadReply(), Strings{"500 Error save fields config."});
+  EXPECT_EQ(host_.log.Texts(5),
+            (Strings{"ServiceCmd: Error save settings.", "ServiceCmd: Error save scale list.",
+                     "ServiceCmd: Error save fields config."}));
+}
+
 TEST_F(CommandServerTest, ScaleListUploadReplacesTheListOnlyWhenItEnds) {
   // After a failure the rest of the upload is read as commands.
   const struct {

@@ -145,6 +145,7 @@ bool TMainTarvoService::ServiceStart() {
   }
 
   DeleteQueryFiles(".lck");
+  DeleteOrphanDataFiles();
   CreateQueryThreads();
   ActivateCommandServers();
 
@@ -334,6 +335,21 @@ void TMainTarvoService::DeleteQueryThreads() {
   }
   QueryThreads.clear();
   pool_shared_.reset();
+}
+
+void TMainTarvoService::DeleteOrphanDataFiles() {
+  const std::string folder = IncludeTrailingPathDelimiter(settings_->Snapshot().QueryPath);
+  if (folder.size() <= 1)
+    return;
+  for (const FileEntry& entry : ListFolder(folder, "*.dat")) {
+    if (entry.Kind != FileKind::kRegular || FileExists(folder + ChangeFileExt(entry.Name, ".cmd")))
+      continue;
+    if (DeleteFile(folder + entry.Name)) {
+      LogWrite("ServiceStart: Delete orphan data file <" + entry.Name + ">.", 1);
+    } else {
+      LogWrite("ServiceStart: Error delete orphan data file <" + entry.Name + ">.", 5);
+    }
+  }
 }
 
 void TMainTarvoService::DeleteQueryFiles(const std::string& extension) {

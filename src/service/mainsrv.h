@@ -86,6 +86,10 @@ class TMainTarvoService : public ServiceHost {
   void DeleteQueryThreads();
   // Deletes every file of the query folder ending in `extension` (".lck").
   void DeleteQueryFiles(const std::string& extension);
+  // Deletes the ".dat" files of the query folder that have no ".cmd": a
+  // process that ended while it deleted a finished command leaves them. Only
+  // while no import scan runs (it writes the ".dat" first).
+  void DeleteOrphanDataFiles();
 
   // True when the service thread has been told to end (a stop was served).
   bool Terminated() const { return terminated_; }

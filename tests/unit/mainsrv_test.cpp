@@ -322,15 +322,22 @@ TEST_F(ServiceFixture, FieldConfigErrorLeavesThePoolEmpty) {
   EXPECT_THAT(LogText(), HasSubstr("IntFunction: Errors in config. Threads not created."));
 }
 
-TEST_F(ServiceFixture, StaleLockFilesAreDeletedAtStart) {
+TEST_F(ServiceFixture, StaleLockFilesAndOrphanDataAreDeletedAtStart) {
   WithDriver();
+  VerboseLog();
   dir_.Write("Query/svc1.lck", "TWorkQueryFilesThread 1\n");
   dir_.Write("Query/svc1.cmd", "[ServiceCommand]\r\n");
+  dir_.Write("Query/svc1.dat", "data");
+  // Left by a process killed after deleting a finished command's .cmd.
+  dir_.Write("Query/svc2.dat", "data");
   auto service = MakeService();
   const bool started = service->ServiceStart();
   ASSERT_TRUE(started);
   EXPECT_FALSE(FileExists(dir_.File("Query/svc1.lck")));
   EXPECT_TRUE(FileExists(dir_.File("Query/svc1.cmd")));
+  EXPECT_TRUE(FileExists(dir_.File("Query/svc1.dat")));
+  EXPECT_FALSE(FileExists(dir_.File("Query/svc2.dat")));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceStart: Delete orphan data file <svc2.dat>."));
 }
 
 TEST_F(ServiceFixture, ConstructionWritesItsLinesOnceTheLogHasAFile) {

@@ -91,6 +91,9 @@ class BenchHost : public ServiceHost {
   const Clock& ServiceClock() const override { return *Clock::Real(); }
   std::string ExecutableFile() const override { return exe_; }
   void LogWrite(const std::string&, int) override { ++log_lines_; }
+  LogClients& LogClientList() override { return log_clients_; }
+  void WriteLogEvent(const std::string&, int) override { ++log_lines_; }
+  int32_t RetryQueryCount() const override { return 0; }
 
   long LogLines() const { return log_lines_.load(); }
 
@@ -105,6 +108,7 @@ class BenchHost : public ServiceHost {
   TSystemLog log_;
   MServiceSettings settings_;
   std::atomic<long> log_lines_{0};
+  LogClients log_clients_;
 };
 
 // What one client thread did.

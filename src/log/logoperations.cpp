@@ -202,14 +202,25 @@ void TSystemLog::SetFileName(const std::string& name) {
 
 void LogQueue::Push(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (capacity_ == 0) {
+    ++dropped_;
+    return;
+  }
+  if (lines_.size() >= capacity_) {
+    lines_.pop_front();
+    ++dropped_;
+  }
   lines_.push_back(line);
 }
 
-std::vector<std::string> LogQueue::TakeAll() {
+std::vector<std::string> LogQueue::TakeAll(size_t* dropped) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> out(std::make_move_iterator(lines_.begin()),
                                std::make_move_iterator(lines_.end()));
   lines_.clear();
+  if (dropped != nullptr)
+    *dropped = dropped_;
+  dropped_ = 0;
   return out;
 }
 

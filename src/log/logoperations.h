@@ -151,17 +151,27 @@ class TSystemLog {
   std::vector<std::string> pending_;
 };
 
-// The queue of lines waiting to be sent to one live-log connection.
+// The most lines a live-log queue holds for a client that does not poll.
+inline constexpr size_t kLogQueueCapacity = 10000;
+
+// The queue of lines waiting to be sent to one live-log connection. It holds
+// at most `capacity` lines: a line pushed into a full queue drops the oldest,
+// and the queue counts what it dropped.
 class LogQueue {
  public:
+  explicit LogQueue(size_t capacity = kLogQueueCapacity) : capacity_(capacity) {}
+
   void Push(const std::string& line);
-  // Removes and returns every queued line, oldest first.
-  std::vector<std::string> TakeAll();
+  // Removes and returns every queued line, oldest first, and stores in
+  // `dropped` (when given) how many were dropped since the last call.
+  std::vector<std::string> TakeAll(size_t* dropped = nullptr);
   size_t Count() const;
 
  private:
+  const size_t capacity_;
   mutable std::mutex mutex_;
   std::deque<std::string> lines_;
+  size_t dropped_ = 0;
 };
 
 // The queues of all connected live-log clients. A connection adds its queue

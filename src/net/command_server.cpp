@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "common/ip_address.h"
@@ -62,36 +63,6 @@ constexpr CommandSpec kCommands[] = {
 const std::string kRule(69, '*');
 const std::string kTitleIndent(21, ' ');
 
-// How long a closing connection waits for its peer to stop sending, so the
-// last reply is read rather than reset.
-constexpr int kFinishLingerMs = 2000;
-
-// A limit of the protocol was passed: the client gets one 500 reply with
-// `what()` and the connection is closed.
-class ProtocolLimitError : public std::runtime_error {
- public:
-  ProtocolLimitError(const std::string& reply, std::string log_text)
-      : std::runtime_error(reply), log_text_(std::move(log_text)) {}
-  const std::string& LogText() const { return log_text_; }
-
- private:
-  std::string log_text_;
-};
-
-// The connection ended while a command still read from it.
-class ConnectionLostError : public std::runtime_error {
- public:
-  ConnectionLostError() : std::runtime_error("Connection closed.") {}
-};
-
-// Text crosses the wire as 7-bit ASCII: other bytes read as "?".
-void KeepAscii(std::string* line) {
-  for (char& c : *line) {
-    if (static_cast<unsigned char>(c) > 127)
-      c = '?';
-  }
-}
-
 // Name before the first "=", value after it; without "=" the name is empty
 // and the value is the whole text.
 void SplitNameValue(const std::string& text, std::string* name, std::string* value) {
@@ -141,89 +112,14 @@ int32_t FieldNumber(const std::string& value) {
   return number;
 }
 
-// The reply that ends a command's exchange: code and text.
-struct Reply {
-  int Code = 200;
-  std::string Text;
-};
+}  // namespace
 
-// One command connection.
-class Session {
- public:
-  Session(ServiceHost& host, const CommandLimits& limits, TcpConnection& connection)
-      : host_(host), limits_(limits), c_(connection) {}
-
-  // Reads and serves one line. A line that names no command draws the 400
-  // reply; an empty line draws nothing.
-  void ServeLine();
-
- private:
-  void CmdTCPServerCommandHandlers_Execute(const CommandCall& call, Reply* reply);
-  void SetSettings(const std::string& params, Reply* reply);
-  void GetAllSettings();
-  void GetScaleList();
-  void SetScaleList(Reply* reply);
-  void GetFieldsConfig();
-  void SetFieldsConfig(Reply* reply);
-  void SetHexFile(Reply* reply);
-
-  // Reads one line, non-ASCII bytes as "?". False when the connection
-  // ended; a line past the limit raises ProtocolLimitError.
-  bool ReadLine(std::string* line);
-  // Reads one line of an upload and counts it against the upload's limit;
-  // a lost connection raises ConnectionLostError.
-  std::string ReadUploadLine();
-  // Sends one plain line; a lost connection ends the exchange.
-  void Send(const std::string& line);
-  // A level-5 line and the failure reply of an upload.
-  void Fail(Reply* reply, const std::string& log_text, const std::string& reply_text);
-  // The 500 reply past a limit, then the end of the connection.
-  void Refuse(const ProtocolLimitError& e);
-
-  void Log(const std::string& text, int level) { host_.LogWrite(text, level); }
-  MServiceSettings& Settings() { return host_.ServiceSettings(); }
-
-  ServiceHost& host_;
-  const CommandLimits& limits_;
-  TcpConnection& c_;
-  size_t upload_bytes_ = 0;
-};
-
-void Session::ServeLine() {
-  std::string line;
-  try {
-    if (!ReadLine(&line))
-      return;
-  } catch (const ProtocolLimitError& e) {
-    Refuse(e);
-    return;
-  }
-  if (line.empty())
-    return;
-  const CommandCall call = MatchCommand(kCommands, line);
-  if (call.Tag < 0) {
-    WriteLines(c_, UnknownCommandReply(line));
-    return;
-  }
-  Reply reply;
-  try {
-    upload_bytes_ = 0;
-    CmdTCPServerCommandHandlers_Execute(call, &reply);
-  } catch (const ProtocolLimitError& e) {
-    Refuse(e);
-    return;
-  } catch (const std::exception& e) {
-    const std::string message = SingleLineText(e.what());
-    Log("ServiceCmdReload: " + message, 5);
-    reply = Reply{500, message};
-  }
-  WriteLines(c_, ReplyLines(reply.Code, {reply.Text}));
-  if (kCommands[call.Tag].Closes)
-    c_.Finish(kFinishLingerMs);
+void CommandServer::Execute(const CommandCall& call, CommandLines& lines, CommandReply* reply) {
+  CmdTCPServerCommandHandlers_Execute(call, lines, reply);
 }
 
-void Session::CmdTCPServerCommandHandlers_Execute(const CommandCall& call, Reply* reply) {
-  Log(std::string("ServiceCmd: Receive command - ") + kCommands[call.Tag].Word + ".", 0);
+void CommandServer::CmdTCPServerCommandHandlers_Execute(const CommandCall& call,
+                                                        CommandLines& lines, CommandReply* reply) {
   switch (static_cast<CommandTag>(call.Tag)) {
     case kQuit:
     case kSendAll:
@@ -236,22 +132,22 @@ void Session::CmdTCPServerCommandHandlers_Execute(const CommandCall& call, Reply
       Settings().LoadScaleList();
       Settings().LoadFieldsConfig();
       host_.ReloadSettingsRequested = true;
-      Send("Settings reloaded.");
+      lines.Send("Settings reloaded.");
       break;
     case kSetSettings:
-      SetSettings(call.Params, reply);
+      SetSettings(call.Params, lines, reply);
       break;
     case kGetAllSettings:
-      GetAllSettings();
+      GetAllSettings(lines);
       break;
     case kVersion:
-      Send(GetFileVersion(host_.ExecutableFile()) + " (R)");
+      lines.Send(GetFileVersion(host_.ExecutableFile()) + " (R)");
       break;
     case kGetScaleList:
-      GetScaleList();
+      GetScaleList(lines);
       break;
     case kSetScaleList:
-      SetScaleList(reply);
+      SetScaleList(lines, reply);
       break;
     case kShutdown:
       host_.ShutdownRequested = true;
@@ -263,25 +159,26 @@ void Session::CmdTCPServerCommandHandlers_Execute(const CommandCall& call, Reply
       host_.RestartQueryThreadsRequested = true;
       break;
     case kGetFieldsConfig:
-      GetFieldsConfig();
+      GetFieldsConfig(lines);
       break;
     case kSetFieldsConfig:
-      SetFieldsConfig(reply);
+      SetFieldsConfig(lines, reply);
       break;
     case kRestartTCPServers:
       host_.RestartTCPServersRequested = true;
       break;
     case kSetHexFile:
-      SetHexFile(reply);
+      SetHexFile(lines, reply);
       break;
   }
 }
 
-void Session::SetSettings(const std::string& params, Reply* reply) {
+void CommandServer::SetSettings(const std::string& params, CommandLines& lines,
+                                CommandReply* reply) {
   std::string name, value;
   SplitNameValue(params, &name, &value);
   if (!Settings().ChangeGlobalSetting(name, value)) {
-    *reply = Reply{201, "Value not found. (" + name + "..." + value + ")"};
+    *reply = CommandReply{201, "Value not found. (" + name + "..." + value + ")"};
     return;
   }
   Log("ServiceCmd: Change setting " + SingleLineText(name + "=" + value), 0);
@@ -289,36 +186,36 @@ void Session::SetSettings(const std::string& params, Reply* reply) {
     Fail(reply, "ServiceCmd: Error save settings.", "Error save settings.");
     return;
   }
-  Send("Settings saved.");
+  lines.Send("Settings saved.");
 }
 
-void Session::GetAllSettings() {
+void CommandServer::GetAllSettings(CommandLines& lines) {
   const std::vector<std::string> list = Settings().GlobalSettingsCopy();
-  Send(kRule);
-  Send(kTitleIndent + "Tarvo Service Configuration");
-  Send("");
-  Send("Count=" + std::to_string(list.size()));
-  Send("");
+  lines.Send(kRule);
+  lines.Send(kTitleIndent + "Tarvo Service Configuration");
+  lines.Send("");
+  lines.Send("Count=" + std::to_string(list.size()));
+  lines.Send("");
   for (const std::string& line : list)
-    Send(line);
-  Send(kRule);
+    lines.Send(line);
+  lines.Send(kRule);
   Log("ServiceCmd: Setting sended.", 0);
 }
 
-void Session::GetScaleList() {
+void CommandServer::GetScaleList(CommandLines& lines) {
   const std::vector<MScaleState> scales = Settings().ScaleListCopy();
-  Send(kRule);
-  Send(kTitleIndent + "Tarvo Service Scale List");
-  Send("");
+  lines.Send(kRule);
+  lines.Send(kTitleIndent + "Tarvo Service Scale List");
+  lines.Send("");
   for (size_t i = 0; i < scales.size(); ++i)
-    Send("Scale" + std::to_string(i + 1) + "=" + scales[i].IP);
-  Send(kRule);
+    lines.Send("Scale" + std::to_string(i + 1) + "=" + scales[i].IP);
+  lines.Send(kRule);
 }
 
-void Session::SetScaleList(Reply* reply) {
+void CommandServer::SetScaleList(CommandLines& lines, CommandReply* reply) {
   std::vector<std::string> addresses;
   for (;;) {
-    const std::string line = ReadUploadLine();
+    const std::string line = lines.ReadUploadLine();
     if (line.empty()) {
       Fail(reply, "ServiceCmd: Error receive list scales. Uninspected end.",
            "Error set scale list.");
@@ -351,29 +248,29 @@ void Session::SetScaleList(Reply* reply) {
     Fail(reply, "ServiceCmd: Error save scale list.", "Error save scale list.");
     return;
   }
-  Send("Scale list saved.");
+  lines.Send("Scale list saved.");
 }
 
-void Session::GetFieldsConfig() {
+void CommandServer::GetFieldsConfig(CommandLines& lines) {
   const MSettingsValues values = Settings().Snapshot();
-  Send(kRule);
-  Send(kTitleIndent + "Tarvo Service Fields Config");
-  Send("");
+  lines.Send(kRule);
+  lines.Send(kTitleIndent + "Tarvo Service Fields Config");
+  lines.Send("");
   for (int i = 0; i < kPLUFieldCount; ++i) {
     const std::string prefix = "Field" + PLUFieldName(i);
     const MFieldConfig& field = values.FieldsConfig[i];
-    Send(prefix + "_DefVal=" + field.DefVal);
-    Send(prefix + "_Pos=" + std::to_string(field.Pos));
-    Send(prefix + "_PosHome=" + std::to_string(field.PosHome));
-    Send(prefix + "_PosEnd=" + std::to_string(field.PosEnd));
+    lines.Send(prefix + "_DefVal=" + field.DefVal);
+    lines.Send(prefix + "_Pos=" + std::to_string(field.Pos));
+    lines.Send(prefix + "_PosHome=" + std::to_string(field.PosHome));
+    lines.Send(prefix + "_PosEnd=" + std::to_string(field.PosEnd));
   }
-  Send(kRule);
+  lines.Send(kRule);
 }
 
-void Session::SetFieldsConfig(Reply* reply) {
+void CommandServer::SetFieldsConfig(CommandLines& lines, CommandReply* reply) {
   std::array<MFieldConfig, kPLUFieldCount> fields{};
   for (;;) {
-    const std::string line = ReadUploadLine();
+    const std::string line = lines.ReadUploadLine();
     Log("FieldConfigRcv: " + SingleLineText(line), 0);
     if (line.empty()) {
       Fail(reply, "ServiceCmd: Error receive fields config. Uninspected end.",
@@ -419,11 +316,11 @@ void Session::SetFieldsConfig(Reply* reply) {
     Fail(reply, "ServiceCmd: Error save fields config.", "Error save fields config.");
     return;
   }
-  Send("Fields config saved.");
+  lines.Send("Fields config saved.");
 }
 
-void Session::SetHexFile(Reply* reply) {
-  const std::string name = ReadUploadLine();
+void CommandServer::SetHexFile(CommandLines& lines, CommandReply* reply) {
+  const std::string name = lines.ReadUploadLine();
   if (name.empty()) {
     Fail(reply, "ServiceCmd: Error receive file. Uninspected filename.", "Error receive file.");
     return;
@@ -434,20 +331,20 @@ void Session::SetHexFile(Reply* reply) {
          "Bad file name.");
     return;
   }
-  Send("200 OK");
+  lines.Send("200 OK");
   std::string data;
   for (;;) {
-    const std::string line = ReadUploadLine();
+    const std::string line = lines.ReadUploadLine();
     if (line.empty()) {
       Fail(reply, "ServiceCmd: Error receive file. Uninspected end.", "Error receive file.");
       return;
     }
     if (IsEndLine(line)) {
-      Send("200 OK");
+      lines.Send("200 OK");
       break;
     }
     AppendHexBytes(line, &data);
-    Send("200 OK");
+    lines.Send("200 OK");
   }
 
   std::string folder = Settings().Snapshot().ImportPath;
@@ -463,53 +360,15 @@ void Session::SetHexFile(Reply* reply) {
     return;
   }
   Log("ServiceCmd: File \"" + name + "\" received.", 0);
-  Send("File saved.");
-  *reply = Reply{200, "OK"};
+  lines.Send("File saved.");
+  *reply = CommandReply{200, "OK"};
 }
 
-bool Session::ReadLine(std::string* line) {
-  if (c_.ReadLn(line, limits_.LineMax)) {
-    KeepAscii(line);
-    return true;
-  }
-  if (c_.LineTooLong()) {
-    throw ProtocolLimitError("Line too long.", "CmdTCPServerException: Line longer than " +
-                                                   std::to_string(limits_.LineMax) +
-                                                   " bytes, connection closed.");
-  }
-  return false;
-}
-
-std::string Session::ReadUploadLine() {
-  std::string line;
-  if (!ReadLine(&line))
-    throw ConnectionLostError();
-  upload_bytes_ += line.size();
-  if (upload_bytes_ > limits_.UploadTextMax) {
-    throw ProtocolLimitError("Upload too large.", "CmdTCPServerException: Upload longer than " +
-                                                      std::to_string(limits_.UploadTextMax) +
-                                                      " bytes, connection closed.");
-  }
-  return line;
-}
-
-void Session::Send(const std::string& line) {
-  if (!c_.WriteLn(line))
-    throw ConnectionLostError();
-}
-
-void Session::Fail(Reply* reply, const std::string& log_text, const std::string& reply_text) {
+void CommandServer::Fail(CommandReply* reply, const std::string& log_text,
+                         const std::string& reply_text) {
   Log(log_text, 5);
-  *reply = Reply{500, reply_text};
+  *reply = CommandReply{500, reply_text};
 }
-
-void Session::Refuse(const ProtocolLimitError& e) {
-  Log(e.LogText(), 5);
-  WriteLines(c_, ReplyLines(500, {e.what()}));
-  c_.Finish(kFinishLingerMs);
-}
-
-}  // namespace
 
 bool IsPlainFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..")
@@ -523,14 +382,10 @@ bool IsPlainFileName(const std::string& name) {
 }
 
 CommandServer::CommandServer(ServiceHost& host, std::string ip, int port, CommandLimits limits)
-    : host_(host), limits_(limits), server_(std::move(ip), port, kMaxServerConnections) {
-  server_.SetHandlers([this](TcpConnection& c) { OnConnect(c); },
-                      [this](TcpConnection& c) { OnExecute(c); },
-                      [this](TcpConnection& c) { OnDisconnect(c); });
-  server_.SetRefusedHandler([](TcpConnection& c) {
-    WriteLines(c, ReplyLines(300, {"Too many connections. Try again later."}));
-  });
-}
+    : CommandPort(host, std::move(ip), port, kCommands, host.CmdClientCount,
+                  {"ServiceCmd", "ServiceCmdReload: ", "CmdTCPServerException: ",
+                   "CmdTCPServerListenException: "},
+                  limits) {}
 
 CommandServer::~CommandServer() {
   Deactivate();
@@ -538,43 +393,6 @@ CommandServer::~CommandServer() {
 
 std::span<const CommandSpec> CommandServer::Commands() {
   return kCommands;
-}
-
-bool CommandServer::Activate(std::string* error) {
-  return server_.Activate(error);
-}
-
-void CommandServer::Deactivate() {
-  server_.Deactivate();
-}
-
-void CommandServer::ServeConnection(TcpConnection& connection) {
-  OnConnect(connection);
-  while (!connection.Closed())
-    OnExecute(connection);
-  OnDisconnect(connection);
-}
-
-void CommandServer::OnConnect(TcpConnection& connection) {
-  host_.LogWrite("ServiceCmd: Client connected.", 0);
-  ++host_.CmdClientCount;
-  WriteLines(connection, ReplyLines(200, {"Hi, this Tarvo service!"}));
-}
-
-void CommandServer::OnExecute(TcpConnection& connection) {
-  try {
-    Session(host_, limits_, connection).ServeLine();
-  } catch (const std::exception& e) {
-    // A failure outside a command (a reply that cannot be written, say)
-    // ends this connection only.
-    host_.LogWrite(std::string("CmdTCPServerException: ") + SingleLineText(e.what()), 5);
-    connection.Close();
-  }
-}
-
-void CommandServer::OnDisconnect(TcpConnection&) {
-  host_.LogWrite("ServiceCmd: Client disconnected.", 0);
-  DecrementClientCount(host_.CmdClientCount);
 }
 
 }  // namespace tarvo

@@ -3,61 +3,47 @@
 // field configuration, uploads files into the import folder and asks the
 // main loop to reload, restart or shut down, one text line at a time.
 //
-// Limits. A line may be up to 1 MiB and the lines of one upload up to
-// 512 MiB together (a file of up to 256 MiB, since each byte travels as two
-// hexadecimal digits). Past either limit the client gets one 500 reply and
-// the connection is closed; nothing of the upload is kept.
+// Uploads count against the upload limit of CommandLimits: with the default
+// 512 MiB of text a file of up to 256 MiB, since each byte travels as two
+// hexadecimal digits.
 #ifndef TARVO_NET_COMMAND_SERVER_H_
 #define TARVO_NET_COMMAND_SERVER_H_
 
-#include <cstddef>
+#include <span>
 #include <string>
 
-#include "net/command_protocol.h"
+#include "net/command_port.h"
 #include "net/service_host.h"
-#include "platform/socket.h"
 
 namespace tarvo {
 
-struct CommandLimits {
-  size_t LineMax = 1024 * 1024;                      // bytes of one line
-  size_t UploadTextMax = size_t{512} * 1024 * 1024;  // bytes of the lines of one upload
-};
-// Simultaneous connections of each of the service's servers.
-inline constexpr int kMaxServerConnections = 50;
-
-class CommandServer {
+class CommandServer : public CommandPort {
  public:
   // Listens on `ip` ("" = every local address) at `port` once activated.
-  // `host` must outlive the server.
   CommandServer(ServiceHost& host, std::string ip, int port, CommandLimits limits = {});
-  ~CommandServer();  // Deactivate()
-
-  CommandServer(const CommandServer&) = delete;
-  CommandServer& operator=(const CommandServer&) = delete;
-
-  // False with `error` set when the port cannot be bound.
-  bool Activate(std::string* error = nullptr);
-  // Closes every connection and waits for their threads.
-  void Deactivate();
-  bool Active() const { return server_.Active(); }
-  int Port() const { return server_.Port(); }
-
-  // Serves one connection from its greeting to its end on the calling
-  // thread, as the server's connection threads do.
-  void ServeConnection(TcpConnection& connection);
+  ~CommandServer() override;
 
   // The commands, in matching order; a command's Tag is its index.
   static std::span<const CommandSpec> Commands();
 
- private:
-  void OnConnect(TcpConnection& connection);
-  void OnExecute(TcpConnection& connection);
-  void OnDisconnect(TcpConnection& connection);
+ protected:
+  void Execute(const CommandCall& call, CommandLines& lines, CommandReply* reply) override;
 
-  ServiceHost& host_;
-  const CommandLimits limits_;
-  TcpServer server_;
+ private:
+  void CmdTCPServerCommandHandlers_Execute(const CommandCall& call, CommandLines& lines,
+                                           CommandReply* reply);
+  void SetSettings(const std::string& params, CommandLines& lines, CommandReply* reply);
+  void GetAllSettings(CommandLines& lines);
+  void GetScaleList(CommandLines& lines);
+  void SetScaleList(CommandLines& lines, CommandReply* reply);
+  void GetFieldsConfig(CommandLines& lines);
+  void SetFieldsConfig(CommandLines& lines, CommandReply* reply);
+  void SetHexFile(CommandLines& lines, CommandReply* reply);
+
+  // A level-5 line and the failure reply of a command.
+  void Fail(CommandReply* reply, const std::string& log_text, const std::string& reply_text);
+  void Log(const std::string& text, int level) { host_.LogWrite(text, level); }
+  MServiceSettings& Settings() { return host_.ServiceSettings(); }
 };
 
 // True when `name` may be joined to the import folder: not empty, not "."

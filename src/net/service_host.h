@@ -1,6 +1,7 @@
 // What the service's TCP servers need of the service object: its control
-// flags, its client counters, its settings and its log. The service object
-// implements this; the servers hold a reference and never outlive it.
+// flags, its client counters, its settings, its log and the state of its
+// workers. The service object implements this; the servers hold a reference
+// and never outlive it.
 #ifndef TARVO_NET_SERVICE_HOST_H_
 #define TARVO_NET_SERVICE_HOST_H_
 
@@ -24,6 +25,12 @@ class ServiceHost : public LogSink {
   virtual const Clock& ServiceClock() const = 0;
   // The executable whose file version "Version" reports.
   virtual std::string ExecutableFile() const = 0;
+  // The queues of the live-log clients, which LogWrite fills.
+  virtual LogClients& LogClientList() = 0;
+  // Writes to the log object only: the live-log clients do not get it.
+  virtual void WriteLogEvent(const std::string& text, int level) = 0;
+  // The workers whose failed send waits for its retry.
+  virtual int32_t RetryQueryCount() const = 0;
 
   // Control flags: set by any thread, read and cleared by the main loop,
   // which carries each request out on its next pass.
@@ -40,6 +47,9 @@ class ServiceHost : public LogSink {
   std::atomic<int32_t> StatClientCount{0};
   std::atomic<int32_t> CmdClientCount{0};
   std::atomic<int32_t> CmdStatClientCount{0};
+
+  // When the main loop began, as a day number; 0 until then.
+  std::atomic<double> ExecuteStartTime{0.0};
 };
 
 // Decrements `counter` unless it is already 0 or below.

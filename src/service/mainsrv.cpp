@@ -1,6 +1,7 @@
 #include "service/mainsrv.h"
 
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -29,7 +30,12 @@ TMainTarvoService::TMainTarvoService(const ServiceContext& context)
     : context_(context),
       clock_(context.clock ? *context.clock : *Clock::Real()),
       Timer_ImportInterval(clock_, 1000, false) {
-  CmdTCPServer = std::make_unique<CommandServer>(*this, context_.BindAddress, context_.PortBase);
+  // With port base 0 every server gets a free port of the system's choice.
+  const auto port = [&](int offset) { return context_.PortBase ? context_.PortBase + offset : 0; };
+  CmdTCPServer = std::make_unique<CommandServer>(*this, context_.BindAddress, port(0));
+  TCPServer_Log = std::make_unique<LogServer>(*this, context_.BindAddress, port(1));
+  TCPServer_Stat = std::make_unique<StatServer>(*this, context_.BindAddress, port(2));
+  CmdTCPServer_Stat = std::make_unique<StatCommandServer>(*this, context_.BindAddress, port(3));
   // The log exists before anything else can write to it; the settings
   // record holds the construction values (log file on, MinLevel 5, no fresh
   // log, no errors).
@@ -56,8 +62,12 @@ void TMainTarvoService::ServiceDestroy() {
   if (!log_)
     return;
   LogWrite("ServiceDestroy: Start destroing.", 3);
+  TCPServer_Log->Deactivate();
+  TCPServer_Stat->Deactivate();
   CmdTCPServer->Deactivate();
+  CmdTCPServer_Stat->Deactivate();
   LogWrite("ServiceDestroy: Delete internal objects.", 1);
+  std::lock_guard<std::mutex> lock(query_threads_mutex_);
   if (!QueryThreads.empty()) {
     // The system is going down and the workers were never stopped: a running
     // thread object is not destroyed. They are told to end and left, with
@@ -95,6 +105,7 @@ void TMainTarvoService::SwitchLogFile(bool enabled) {
 
 bool TMainTarvoService::ServiceStart() {
   LogWrite("ServiceStart: Service starting.", 1);
+  ActivateStatusServers();
 
   MServiceSettings& settings = *settings_;
   LogWrite("Settings: Load settings.", 0);
@@ -271,17 +282,62 @@ void TMainTarvoService::ServiceExecute() {
   LogWrite("ServiceExecute: Execute end.", 3);
 }
 
+void TMainTarvoService::ActivateServer(bool activated, const std::string& prefix,
+                                       const std::string& error) {
+  if (!activated)
+    LogWrite(prefix + error, 5);
+}
+
+void TMainTarvoService::ActivateStatusServers() {
+  std::string error;
+  ActivateServer(TCPServer_Log->Activate(&error), "LogServerListenException: ", error);
+  ActivateServer(TCPServer_Stat->Activate(&error), "StatServerListenException: ", error);
+}
+
 void TMainTarvoService::ActivateCommandServers() {
   std::string error;
-  if (!CmdTCPServer->Activate(&error))
-    LogWrite("CmdTCPServerListenException: " + error, 5);
+  ActivateServer(CmdTCPServer->Activate(&error), CmdTCPServer->Names().ListenPrefix, error);
+  ActivateServer(CmdTCPServer_Stat->Activate(&error), CmdTCPServer_Stat->Names().ListenPrefix,
+                 error);
 }
 
 void TMainTarvoService::RestartTCPServers() {
+  TCPServer_Log->Deactivate();
+  TCPServer_Stat->Deactivate();
   CmdTCPServer->Deactivate();
+  CmdTCPServer_Stat->Deactivate();
   std::string error;
-  if (!CmdTCPServer->Activate(&error))
+  if (!TCPServer_Log->Activate(&error) || !TCPServer_Stat->Activate(&error) ||
+      !CmdTCPServer->Activate(&error) || !CmdTCPServer_Stat->Activate(&error)) {
     throw std::runtime_error(error);
+  }
+}
+
+int32_t TMainTarvoService::RetryQueryCount() const {
+  std::lock_guard<std::mutex> lock(query_threads_mutex_);
+  int32_t count = 0;
+  for (const auto& worker : QueryThreads)
+    count += worker->RetryPending ? 1 : 0;
+  return count;
+}
+
+void TMainTarvoService::WriteLogEvent(const std::string& text, int level) {
+  if (log_)
+    log_->WriteEvent(CutEventText(text), level);
+}
+
+int TMainTarvoService::ServerPort(ServerId id) const {
+  switch (id) {
+    case ServerId::kLog:
+      return TCPServer_Log->Active() ? TCPServer_Log->Port() : 0;
+    case ServerId::kStat:
+      return TCPServer_Stat->Active() ? TCPServer_Stat->Port() : 0;
+    case ServerId::kCmdStat:
+      return CmdTCPServer_Stat->Active() ? CmdTCPServer_Stat->Port() : 0;
+    case ServerId::kCmd:
+      break;
+  }
+  return CmdTCPServer->Active() ? CmdTCPServer->Port() : 0;
 }
 
 void TMainTarvoService::RunRequestedStep(std::atomic<bool>& requested, const char* name,
@@ -314,26 +370,35 @@ void TMainTarvoService::CreateQueryThreads() {
     worker->OnLog = [this](TScaleWorkThread*, const std::string& text, int level) {
       LogWrite(text, level);
     };
-    QueryThreads.push_back(std::move(worker));
-    QueryThreads.back()->Start();
-    LogWrite("IntFunction: Create thread " + std::to_string(QueryThreads.back()->Handle()), 0);
+    TWorkQueryFilesThread& started = *worker;
+    {
+      std::lock_guard<std::mutex> lock(query_threads_mutex_);
+      QueryThreads.push_back(std::move(worker));
+    }
+    started.Start();
+    LogWrite("IntFunction: Create thread " + std::to_string(started.Handle()), 0);
   }
 }
 
 void TMainTarvoService::DeleteQueryThreads() {
-  if (QueryThreads.empty())
+  std::vector<std::unique_ptr<TWorkQueryFilesThread>> workers;
+  {
+    // Taken out of the list first: the status server reads the list.
+    std::lock_guard<std::mutex> lock(query_threads_mutex_);
+    workers.swap(QueryThreads);
+  }
+  if (workers.empty())
     return;
   LogWrite("IntFunction: Deleting threads.", 0);
   // Every worker is told first, so that those waiting for a retry end
   // together; each then finishes the transfer it is in.
-  for (auto& worker : QueryThreads)
+  for (auto& worker : workers)
     worker->Terminate();
-  for (auto& worker : QueryThreads) {
+  for (auto& worker : workers) {
     LogWrite("IntFunction: Delete thread " + std::to_string(worker->Handle()) + ".", 0);
     worker->WaitFor();
     worker.reset();
   }
-  QueryThreads.clear();
   pool_shared_.reset();
 }
 

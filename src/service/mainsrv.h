@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/deadline_timer.h"
 #include "log/logoperations.h"
 #include "net/command_server.h"
+#include "net/log_server.h"
 #include "net/service_host.h"
+#include "net/stat_server.h"
 #include "platform/automation.h"
 #include "platform/clock.h"
 #include "platform/datetime.h"
@@ -32,6 +35,9 @@ inline constexpr char kServiceDisplayName[] = "Tarvo Scale Server";
 // The port of the command server; the live-log and the two status servers
 // follow it (base + 1, + 2, + 3).
 inline constexpr int kDefaultPortBase = 6524;
+
+// The four TCP servers of the service.
+enum class ServerId { kCmd, kLog, kStat, kCmdStat };
 
 // What the service needs from its host. Everything must outlive the service.
 struct ServiceContext {
@@ -100,22 +106,27 @@ class TMainTarvoService : public ServiceHost {
   const Clock& ServiceClock() const override { return clock_; }
   std::string ExecutableFile() const override { return context_.ExePath; }
   TSystemLog& SystemLog() { return *log_; }
-  LogClients& LogClientList() { return *log_clients_; }
+  LogClients& LogClientList() override { return *log_clients_; }
+  void WriteLogEvent(const std::string& text, int level) override;
+  int32_t RetryQueryCount() const override;
   const ServiceContext& Context() const { return context_; }
-  size_t QueryThreadCount() const { return QueryThreads.size(); }
+  size_t QueryThreadCount() const {
+    std::lock_guard<std::mutex> lock(query_threads_mutex_);
+    return QueryThreads.size();
+  }
 
-  // The command server; its port is the one it listens on once active.
-  const CommandServer& CommandPort() const { return *CmdTCPServer; }
-
-  // When the main loop began; zero until then.
-  std::atomic<double> ExecuteStartTime{0.0};
+  // The port a server listens on; 0 while it is not active.
+  int ServerPort(ServerId id) const;
 
  private:
   void ServiceDestroy();
   bool HasSwitch(const std::string& name) const;
-  // Activates the servers that run once the workers do; a port that cannot
-  // be bound is logged and the service goes on without it.
+  // Activate the servers that run from the start of the start request, and
+  // those that run once the workers do. A port that cannot be bound is
+  // logged and the service goes on without it.
+  void ActivateStatusServers();
   void ActivateCommandServers();
+  void ActivateServer(bool activated, const std::string& prefix, const std::string& error);
   // Closes and reopens the TCP servers; a port that cannot be reopened
   // raises, which ends the main loop.
   void RestartTCPServers();
@@ -131,6 +142,9 @@ class TMainTarvoService : public ServiceHost {
   const ServiceContext context_;
   const Clock& clock_;
   std::unique_ptr<CommandServer> CmdTCPServer;
+  std::unique_ptr<LogServer> TCPServer_Log;
+  std::unique_ptr<StatServer> TCPServer_Stat;
+  std::unique_ptr<StatCommandServer> CmdTCPServer_Stat;
   std::unique_ptr<AutomationObject> ScaleDriver;
   DeadlineTimer Timer_ImportInterval;
   // Orders the commands the import scan queues; used by the service thread.
@@ -141,7 +155,9 @@ class TMainTarvoService : public ServiceHost {
   std::unique_ptr<MServiceSettings> settings_;
 
   // The worker pool, in creation order, and what its workers share. Written
-  // by the service thread only.
+  // by the service thread only; the list is changed and read by others
+  // under query_threads_mutex_.
+  mutable std::mutex query_threads_mutex_;
   std::vector<std::unique_ptr<TWorkQueryFilesThread>> QueryThreads;
   std::unique_ptr<WorkerPoolShared> pool_shared_;
 

@@ -13,9 +13,9 @@
 
 #include "platform/process.h"
 #include "support/command_client.h"
+#include "support/fake_service_host.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
-#include "support/worker_harness.h"
 
 namespace tarvo {
 namespace {
@@ -26,31 +26,7 @@ using Strings = std::vector<std::string>;
 
 const std::string kRule(69, '*');
 
-// The service as the command server sees it: its settings record over an INI
-// file in a temporary folder, its log recorded.
-class TestHost : public ServiceHost {
- public:
-  TestHost()
-      : system_log_(LogOptions{slDisabled}, clock_, LogProcessInfo()),
-        settings_(dir.File("tarvo-scale-server"), system_log_, clock_) {
-    settings_.IniFileName = dir.File("tarvo-scale-server.ini");
-    settings_.LoadSettings();
-    settings_.LoadScaleList();
-    settings_.LoadFieldsConfig();
-  }
-  MServiceSettings& ServiceSettings() override { return settings_; }
-  const Clock& ServiceClock() const override { return clock_; }
-  std::string ExecutableFile() const override { return ""; }
-  void LogWrite(const std::string& text, int level) override { log.Record(text, level); }
-
-  testing::TempDir dir;
-  testing::LogRecorder log;
-
- private:
-  ManualClock clock_;
-  TSystemLog system_log_;
-  MServiceSettings settings_;
-};
+using TestHost = testing::FakeServiceHost;
 
 class CommandServerTest : public ::testing::Test {
  protected:

@@ -225,14 +225,14 @@ TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
 
 TEST_F(ServiceFixture, CommandServerRunsFromStartAndARestartDropsItsClients) {
   auto service = MakeService();
-  EXPECT_FALSE(service->CommandPort().Active());
+  EXPECT_EQ(service->ServerPort(ServerId::kCmd), 0);
   ASSERT_FALSE(service->ServiceStart());  // no driver: the command port stays shut
-  EXPECT_FALSE(service->CommandPort().Active());
+  EXPECT_EQ(service->ServerPort(ServerId::kCmd), 0);
 
   WithDriver();
   service = MakeService();
   ASSERT_TRUE(service->ServiceStart());
-  testing::CommandClient client(service->CommandPort().Port());
+  testing::CommandClient client(service->ServerPort(ServerId::kCmd));
   EXPECT_EQ(client.greeting(), "200 Hi, this Tarvo service!");
   EXPECT_EQ(client.Exchange("RestartTCPServers"), std::vector<std::string>{"200"});
   std::thread loop([&] { service->ServiceExecute(); });
@@ -240,11 +240,11 @@ TEST_F(ServiceFixture, CommandServerRunsFromStartAndARestartDropsItsClients) {
   // With port 0 the reopened server may listen on another free port.
   EXPECT_TRUE(testing::WaitUntil(
       [&] {
-        return testing::CommandClient(service->CommandPort().Port()).greeting() ==
+        return testing::CommandClient(service->ServerPort(ServerId::kCmd)).greeting() ==
                "200 Hi, this Tarvo service!";
       },
       5000));
-  const int port = service->CommandPort().Port();
+  const int port = service->ServerPort(ServerId::kCmd);
   Request(ControlRequest::kStop);
   loop.join();
   service.reset();

@@ -1,0 +1,131 @@
+#include "net/log_server.h"
+
+#include <exception>
+#include <vector>
+
+#include "common/newrxstrutils.h"
+#include "net/command_port.h"
+#include "platform/codepage.h"
+
+namespace tarvo {
+
+namespace {
+
+// The first greeting line goes out in UTF-8; everything else is ASCII.
+constexpr char kHello[] = "Hello! (Привет)\r\n";
+
+// A poll line may hold anything; one longer than this ends the connection.
+constexpr size_t kPollLineMax = 64 * 1024;
+
+}  // namespace
+
+LogServer::LogServer(ServiceHost& host, std::string ip, int port, size_t queueCapacity)
+    : host_(host),
+      queue_capacity_(queueCapacity),
+      server_(std::move(ip), port, kMaxServerConnections) {
+  server_.SetHandlers([this](TcpConnection& c) { TCPServer_LogConnect(c); },
+                      [this](TcpConnection& c) { TCPServer_LogExecute(c); },
+                      [this](TcpConnection& c) { TCPServer_LogDisconnect(c); });
+}
+
+LogServer::~LogServer() {
+  Deactivate();
+}
+
+bool LogServer::Activate(std::string* error) {
+  return server_.Activate(error);
+}
+
+void LogServer::Deactivate() {
+  server_.Deactivate();
+}
+
+void LogServer::ServeConnection(TcpConnection& connection) {
+  TCPServer_LogConnect(connection);
+  while (!connection.Closed())
+    TCPServer_LogExecute(connection);
+  TCPServer_LogDisconnect(connection);
+}
+
+std::shared_ptr<LogQueue> LogServer::QueueOf(const TcpConnection& connection) {
+  std::lock_guard<std::mutex> lock(queues_mutex_);
+  auto it = queues_.find(&connection);
+  return it == queues_.end() ? nullptr : it->second;
+}
+
+void LogServer::TCPServer_LogConnect(TcpConnection& connection) {
+  try {
+    auto queue = std::make_shared<LogQueue>(queue_capacity_);
+    {
+      std::lock_guard<std::mutex> lock(queues_mutex_);
+      queues_[&connection] = queue;
+    }
+    host_.LogClientList().Add(queue);
+    const std::string hello = kHello;
+    connection.WriteAll(hello.data(), hello.size());
+    connection.WriteLn("This Tarvo log server.");
+    connection.WriteLn("ServiceExecute: " + std::string(53, '*'));
+    ++host_.LogClientCount;
+  } catch (const std::exception& e) {
+    host_.WriteLogEvent("LogConnect: " + SingleLineText(e.what()), 5);
+  }
+}
+
+void LogServer::TCPServer_LogExecute(TcpConnection& connection) {
+  try {
+    std::string line;
+    if (!connection.ReadLn(&line, kPollLineMax)) {
+      if (connection.LineTooLong()) {
+        host_.WriteLogEvent("LogExecute~Error: Line longer than " + std::to_string(kPollLineMax) +
+                                " bytes, connection closed.",
+                            5);
+        connection.Finish(kFinishLingerMs);
+      }
+      return;
+    }
+    if (SameTextAscii(line, "quit")) {
+      connection.WriteLn("ok");
+      connection.Finish(kFinishLingerMs);
+      return;
+    }
+    std::shared_ptr<LogQueue> queue = QueueOf(connection);
+    if (queue == nullptr)
+      return;
+    // The lines are taken under the queue's lock and sent after it.
+    size_t dropped = 0;
+    const std::vector<std::string> lines = queue->TakeAll(&dropped);
+    if (dropped > 0) {
+      connection.WriteLn(LogClientLine("LogServer: " + std::to_string(dropped) + " lines dropped.",
+                                       5, host_.ServiceClock().LocalNow()));
+    }
+    for (const std::string& text : lines) {
+      if (!connection.WriteLn(text))
+        return;
+    }
+  } catch (const std::exception& e) {
+    host_.WriteLogEvent("LogExecute~Error: " + SingleLineText(e.what()), 5);
+    connection.Close();
+  }
+}
+
+void LogServer::TCPServer_LogDisconnect(TcpConnection& connection) {
+  try {
+    std::shared_ptr<LogQueue> queue;
+    {
+      std::lock_guard<std::mutex> lock(queues_mutex_);
+      auto it = queues_.find(&connection);
+      if (it != queues_.end()) {
+        queue = it->second;
+        queues_.erase(it);
+      }
+    }
+    if (queue != nullptr) {
+      host_.LogClientList().Remove(queue.get());
+      DecrementClientCount(host_.LogClientCount);
+    }
+  } catch (const std::exception& e) {
+    host_.WriteLogEvent("LogDisconnect: " + SingleLineText(e.what()), 5);
+  }
+}
+
+}  // namespace tarvo

@@ -1,0 +1,58 @@
+// The service as its TCP servers see it, for server tests: a settings record
+// over an INI file in a temporary folder, a manual clock, live-log queues, and
+// every log line recorded.
+#ifndef TARVO_TESTS_SUPPORT_FAKE_SERVICE_HOST_H_
+#define TARVO_TESTS_SUPPORT_FAKE_SERVICE_HOST_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "net/service_host.h"
+#include "support/temp_dir.h"
+#include "support/worker_harness.h"
+
+namespace tarvo::testing {
+
+class FakeServiceHost : public ServiceHost {
+ public:
+  // 7 December 2026, 14:02:00.
+  static DateTime StartTime() { return DateTime::FromParts({2026, 12, 7, 14, 2, 0, 0}); }
+
+  FakeServiceHost()
+      : clock(StartTime()),
+        system_log_(LogOptions{slDisabled}, clock, LogProcessInfo()),
+        settings_(dir.File("tarvo-scale-server"), system_log_, clock) {
+    settings_.IniFileName = dir.File("tarvo-scale-server.ini");
+    settings_.LoadSettings();
+    settings_.LoadScaleList();
+    settings_.LoadFieldsConfig();
+  }
+
+  MServiceSettings& ServiceSettings() override { return settings_; }
+  const Clock& ServiceClock() const override { return clock; }
+  std::string ExecutableFile() const override { return ""; }
+  LogClients& LogClientList() override { return clients; }
+  // Both the service's log entry and the direct write are recorded; the
+  // first also reaches the live-log queues, as the service's does.
+  void LogWrite(const std::string& text, int level) override {
+    log.Record(text, level);
+    clients.Broadcast(LogClientLine(CutEventText(text), level, clock.LocalNow()));
+  }
+  void WriteLogEvent(const std::string& text, int level) override { log.Record(text, level); }
+  int32_t RetryQueryCount() const override { return retry_query_count; }
+
+  TempDir dir;
+  ManualClock clock;
+  LogRecorder log;
+  LogClients clients;
+  std::atomic<int32_t> retry_query_count{0};
+
+ private:
+  TSystemLog system_log_;
+  MServiceSettings settings_;
+};
+
+}  // namespace tarvo::testing
+
+#endif  // TARVO_TESTS_SUPPORT_FAKE_SERVICE_HOST_H_

@@ -4,12 +4,13 @@
 
 namespace tarvo::testing {
 
-CommandClient::CommandClient(int port) {
+CommandClient::CommandClient(int port, bool greeted) : greeted_(greeted) {
   connection_ = TcpConnect("127.0.0.1", port, 5000);
   if (connection_ == nullptr)
     return;
   connection_->SetTimeoutMillis(5000);
-  ReadLine(&greeting_);
+  if (greeted)
+    ReadLine(&greeting_);
 }
 
 void CommandClient::Send(const std::string& line) {

@@ -21,23 +21,28 @@ class FakeServiceHost : public ServiceHost {
 
   FakeServiceHost()
       : clock(StartTime()),
-        system_log_(LogOptions{slDisabled}, clock, LogProcessInfo()),
+        system_log_(LogOptions{slTime}, clock, LogProcessInfo()),
         settings_(dir.File("tarvo-scale-server"), system_log_, clock) {
     settings_.IniFileName = dir.File("tarvo-scale-server.ini");
     settings_.LoadSettings();
     settings_.LoadScaleList();
     settings_.LoadFieldsConfig();
+    system_log_.SetMinLevel(5);
   }
+
+  // The log file as written.
+  std::string LogFile() const { return dir.Read("Log/tarvo-scale-server.log"); }
 
   MServiceSettings& ServiceSettings() override { return settings_; }
   const Clock& ServiceClock() const override { return clock; }
   std::string ExecutableFile() const override { return ""; }
   LogClients& LogClientList() override { return clients; }
   // Both the service's log entry and the direct write are recorded; the
-  // first also reaches the live-log queues, as the service's does.
+  // first also goes the service's way to the log file (which takes level 5
+  // only) and the live-log queues.
   void LogWrite(const std::string& text, int level) override {
     log.Record(text, level);
-    clients.Broadcast(LogClientLine(CutEventText(text), level, clock.LocalNow()));
+    tarvo::LogWrite(system_log_, &clients, clock, text, level);
   }
   void WriteLogEvent(const std::string& text, int level) override { log.Record(text, level); }
   int32_t RetryQueryCount() const override { return retry_query_count; }

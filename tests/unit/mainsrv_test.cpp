@@ -251,6 +251,56 @@ TEST_F(ServiceFixture, CommandServerRunsFromStartAndARestartDropsItsClients) {
   EXPECT_FALSE(testing::CommandClient(port).ok());
 }
 
+TEST_F(ServiceFixture, ClientCountersFollowFiftyClientsOnEachPortAndAServerRestart) {
+  WithDriver();
+  auto service = MakeService();
+  ASSERT_TRUE(service->ServiceStart());
+  const struct {
+    ServerId id;
+    bool greeted;
+    std::atomic<int32_t>& counter;
+  } ports[] = {
+      {ServerId::kCmd, true, service->CmdClientCount},
+      {ServerId::kLog, true, service->LogClientCount},
+      {ServerId::kStat, false, service->StatClientCount},
+      {ServerId::kCmdStat, true, service->CmdStatClientCount},
+  };
+  const auto counted = [&](int n) {
+    return testing::WaitUntil(
+        [&] {
+          for (const auto& port : ports) {
+            if (port.counter != n)
+              return false;
+          }
+          return true;
+        },
+        10000);
+  };
+  {
+    std::vector<std::unique_ptr<testing::CommandClient>> clients;
+    for (const auto& port : ports) {
+      for (int i = 0; i < 50; ++i) {
+        clients.push_back(
+            std::make_unique<testing::CommandClient>(service->ServerPort(port.id), port.greeted));
+        ASSERT_TRUE(clients.back()->ok());
+      }
+    }
+    EXPECT_TRUE(counted(50));
+  }
+  EXPECT_TRUE(counted(0));
+
+  std::vector<std::unique_ptr<testing::CommandClient>> clients;
+  for (const auto& port : ports)
+    clients.push_back(
+        std::make_unique<testing::CommandClient>(service->ServerPort(port.id), port.greeted));
+  EXPECT_TRUE(counted(1));
+  service->RestartTCPServersRequested = true;
+  std::thread loop([&] { service->ServiceExecute(); });
+  EXPECT_TRUE(counted(0));
+  Request(ControlRequest::kStop);
+  loop.join();
+}
+
 TEST_F(ServiceFixture, ReloadWithLogFileOffWritesTheLastLinesBetweenRules) {
   WithDriver();
   VerboseLog();

@@ -17,6 +17,13 @@ constexpr char kHello[] = "Hello! (Привет)\r\n";
 // A poll line may hold anything; one longer than this ends the connection.
 constexpr size_t kPollLineMax = 64 * 1024;
 
+// Appends `line` as it travels: bytes above 127 as "?", then CR LF.
+void AppendWireLine(const std::string& line, std::string* out) {
+  for (char c : line)
+    out->push_back(static_cast<unsigned char>(c) > 127 ? '?' : c);
+  out->append("\r\n");
+}
+
 }  // namespace
 
 LogServer::LogServer(ServiceHost& host, std::string ip, int port, size_t queueCapacity)
@@ -91,17 +98,20 @@ void LogServer::TCPServer_LogExecute(TcpConnection& connection) {
     std::shared_ptr<LogQueue> queue = QueueOf(connection);
     if (queue == nullptr)
       return;
-    // The lines are taken under the queue's lock and sent after it.
+    // The lines are taken under the queue's lock and sent after it, in one
+    // write: a busy log must not cost a system call a line and client.
     size_t dropped = 0;
     const std::vector<std::string> lines = queue->TakeAll(&dropped);
+    std::string out;
     if (dropped > 0) {
-      connection.WriteLn(LogClientLine("LogServer: " + std::to_string(dropped) + " lines dropped.",
-                                       5, host_.ServiceClock().LocalNow()));
+      AppendWireLine(LogClientLine("LogServer: " + std::to_string(dropped) + " lines dropped.", 5,
+                                   host_.ServiceClock().LocalNow()),
+                     &out);
     }
-    for (const std::string& text : lines) {
-      if (!connection.WriteLn(text))
-        return;
-    }
+    for (const std::string& text : lines)
+      AppendWireLine(text, &out);
+    if (!out.empty())
+      connection.WriteAll(out.data(), out.size());
   } catch (const std::exception& e) {
     host_.WriteLogEvent("LogExecute~Error: " + SingleLineText(e.what()), 5);
     connection.Close();

@@ -4,10 +4,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
 #include "platform/codepage.h"
+#include "platform/socket.h"
 
 namespace tarvo::testing {
 
@@ -142,8 +145,23 @@ std::string ServiceIni(const std::vector<std::string>& scales,
 }
 
 int PrivatePortBase() {
+  // Below the system's range of ports for outgoing connections (32768 and
+  // up), where a client socket of another test could hold one of the four;
+  // a base whose ports are taken now is skipped.
   static int next = 0;
-  return 30000 + static_cast<int>((getpid() * 64L + 4L * next++) % 28000);
+  int base = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    base = 10000 + static_cast<int>((getpid() * 64L + 4L * next++) % 22000);
+    std::vector<std::unique_ptr<TcpListener>> probes;
+    for (int i = 0; i < 4; ++i) {
+      probes.push_back(TcpListen("", base + i));
+      if (probes.back() == nullptr)
+        break;
+    }
+    if (probes.size() == 4 && probes.back() != nullptr)
+      return base;
+  }
+  return base;
 }
 
 }  // namespace tarvo::testing

@@ -91,8 +91,9 @@ std::string ServiceIni(const std::vector<std::string>& scales,
                        const std::vector<std::string>& fields = {"FieldNumber_Pos=1",
                                                                  "FieldName_Pos=2"});
 
-// A port base for the service's four TCP ports that no other test process
-// uses at the same time (best effort).
+// A port base for the service's four TCP ports that are free now and lie
+// outside the system's range for outgoing connections (best effort: another
+// process may still take one before the service binds it).
 int PrivatePortBase();
 
 }  // namespace tarvo::testing

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "log/logoperations.h"
 #include "net/command_server.h"
 #include "net/service_host.h"
@@ -51,28 +52,6 @@ const char kGreeting[] = "200 Hi, this Tarvo service!";
 
 const char kUsage[] = "usage: command_server_bench [--clients N] [--requests N]";
 
-// A fresh folder for the run's files, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder()
-      : path_(std::filesystem::temp_directory_path() /
-              ("command_server_bench_" +
-               std::to_string(BenchClock::now().time_since_epoch().count()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::string path() const { return path_.string(); }
-
- private:
-  const std::filesystem::path path_;
-};
-
 // The service object as the command server sees it: real settings (their
 // folders and log file in `folder`) and the real clock. Its log only counts
 // lines: written to the log file, every event would open, append to and
@@ -82,7 +61,7 @@ class BenchHost : public ServiceHost {
  public:
   explicit BenchHost(const std::string& folder)
       : exe_(folder + "/tarvo-scale-server"),
-        log_({slNumber}, *Clock::Real(), Process(exe_)),
+        log_({slNumber}, *Clock::Real(), bench::ProcessOf(exe_)),
         settings_(exe_, log_, *Clock::Real()) {
     settings_.IniFileName = exe_ + ".ini";
   }
@@ -98,12 +77,6 @@ class BenchHost : public ServiceHost {
   long LogLines() const { return log_lines_.load(); }
 
  private:
-  static LogProcessInfo Process(const std::string& exe) {
-    LogProcessInfo process;
-    process.ExePath = exe;
-    return process;
-  }
-
   const std::string exe_;
   TSystemLog log_;
   MServiceSettings settings_;
@@ -281,7 +254,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  TempFolder folder;
+  bench::TempFolder folder("command_server_bench_");
   BenchHost host(folder.path());
   std::ofstream(host.ExecutableFile() + ".ini")
       << "[GlobalSettings]\r\nImportInterval=30\r\nSendThreadsCount=4\r\n";

@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "log/logoperations.h"
 #include "net/log_server.h"
 #include "net/service_host.h"
@@ -89,32 +90,6 @@ double Seconds(BenchClock::time_point since) {
   return std::chrono::duration<double>(BenchClock::now() - since).count();
 }
 
-// A fresh folder for the run's files, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder()
-      : path_(
-            std::filesystem::temp_directory_path() /
-            ("log_server_bench_" + std::to_string(BenchClock::now().time_since_epoch().count()))) {
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  // A new folder `name` inside this one.
-  std::string Sub(const std::string& name) const {
-    std::filesystem::create_directories(path_ / name);
-    return (path_ / name).string();
-  }
-
- private:
-  const std::filesystem::path path_;
-};
-
 // The service object as the live-log server sees it: LogWrite writes to its
 // own log (a file in `folder`, every level, the service's line options) and
 // feeds its own client list, as the service does. WriteLogEvent goes to the
@@ -124,7 +99,7 @@ class BenchHost : public ServiceHost {
  public:
   explicit BenchHost(const std::string& folder)
       : exe_(folder + "/tarvo-scale-server"),
-        log_({slTime, slDate, slNumber, slHeader}, *Clock::Real(), Process(exe_)),
+        log_({slTime, slDate, slNumber, slHeader}, *Clock::Real(), bench::ProcessOf(exe_)),
         settings_(exe_, log_, *Clock::Real()) {
     log_.SetMinLevel(0);
     log_.SetFileName(folder + "/journal.log");
@@ -151,12 +126,6 @@ class BenchHost : public ServiceHost {
   }
 
  private:
-  static LogProcessInfo Process(const std::string& exe) {
-    LogProcessInfo process;
-    process.ExePath = exe;
-    return process;
-  }
-
   const std::string exe_;
   TSystemLog log_;
   MServiceSettings settings_;
@@ -486,7 +455,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  TempFolder folder;
+  bench::TempFolder folder("log_server_bench_");
   std::vector<std::string> failures;
 
   // Throughput.

@@ -111,10 +111,6 @@ class CommandPort {
   TcpServer server_;
 };
 
-// How long a closing connection of the service's servers waits for its peer
-// to stop sending (TcpConnection::Finish), so its last line is read, not reset.
-inline constexpr int kFinishLingerMs = 2000;
-
 }  // namespace tarvo
 
 #endif  // TARVO_NET_COMMAND_PORT_H_

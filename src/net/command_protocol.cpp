@@ -79,4 +79,21 @@ bool WriteLines(TcpConnection& connection, const std::vector<std::string>& lines
   return true;
 }
 
+bool ReadPlainLine(TcpConnection& connection, size_t maxLength, std::string* line,
+                   const std::function<void(const std::string&)>& tooLong) {
+  if (!connection.ReadLn(line, maxLength)) {
+    if (connection.LineTooLong()) {
+      tooLong("Line longer than " + std::to_string(maxLength) + " bytes, connection closed.");
+      connection.Finish(kFinishLingerMs);
+    }
+    return false;
+  }
+  if (SameTextAscii(*line, "quit")) {
+    connection.WriteLn("ok");
+    connection.Finish(kFinishLingerMs);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace tarvo

@@ -9,6 +9,8 @@
 #ifndef TARVO_NET_COMMAND_PROTOCOL_H_
 #define TARVO_NET_COMMAND_PROTOCOL_H_
 
+#include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +45,18 @@ std::vector<std::string> UnknownCommandReply(const std::string& line);
 
 // Writes `lines` to `connection`; false when a write failed.
 bool WriteLines(TcpConnection& connection, const std::vector<std::string>& lines);
+
+// How long a closing connection of the service's servers waits for its peer
+// to stop sending (TcpConnection::Finish), so its last line is read, not reset.
+inline constexpr int kFinishLingerMs = 2000;
+
+// Reads one line on a port of plain lines (the live log, the status
+// keywords). False when there is nothing to answer: the connection ended;
+// the line was longer than `maxLength` bytes (`tooLong` gets the text to log
+// and the connection is finished); or the line was "quit" in any letter case
+// (answered "ok" and the connection finished).
+bool ReadPlainLine(TcpConnection& connection, size_t maxLength, std::string* line,
+                   const std::function<void(const std::string&)>& tooLong);
 
 }  // namespace tarvo
 

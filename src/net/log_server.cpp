@@ -81,18 +81,9 @@ void LogServer::TCPServer_LogConnect(TcpConnection& connection) {
 void LogServer::TCPServer_LogExecute(TcpConnection& connection) {
   try {
     std::string line;
-    if (!connection.ReadLn(&line, kPollLineMax)) {
-      if (connection.LineTooLong()) {
-        host_.WriteLogEvent("LogExecute~Error: Line longer than " + std::to_string(kPollLineMax) +
-                                " bytes, connection closed.",
-                            5);
-        connection.Finish(kFinishLingerMs);
-      }
-      return;
-    }
-    if (SameTextAscii(line, "quit")) {
-      connection.WriteLn("ok");
-      connection.Finish(kFinishLingerMs);
+    if (!ReadPlainLine(connection, kPollLineMax, &line, [&](const std::string& text) {
+          host_.WriteLogEvent("LogExecute~Error: " + text, 5);
+        })) {
       return;
     }
     std::shared_ptr<LogQueue> queue = QueueOf(connection);

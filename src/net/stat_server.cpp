@@ -72,18 +72,9 @@ void StatServer::TCPServer_StatConnect(TcpConnection&) {
 void StatServer::TCPServer_StatExecute(TcpConnection& connection) {
   try {
     std::string line;
-    if (!connection.ReadLn(&line, kKeywordLineMax)) {
-      if (connection.LineTooLong()) {
-        host_.LogWrite("StatExecute: Line longer than " + std::to_string(kKeywordLineMax) +
-                           " bytes, connection closed.",
-                       5);
-        connection.Finish(kFinishLingerMs);
-      }
-      return;
-    }
-    if (SameTextAscii(line, "quit")) {
-      connection.WriteLn("ok");
-      connection.Finish(kFinishLingerMs);
+    if (!ReadPlainLine(connection, kKeywordLineMax, &line, [&](const std::string& text) {
+          host_.LogWrite("StatExecute: " + text, 5);
+        })) {
       return;
     }
     for (const std::string& answer : Answer(line)) {

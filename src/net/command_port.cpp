@@ -67,37 +67,15 @@ void CommandLines::Send(const std::string& line) {
 CommandPort::CommandPort(ServiceHost& host, std::string ip, int port,
                          std::span<const CommandSpec> commands, std::atomic<int32_t>& clientCount,
                          CommandPortNames names, CommandLimits limits)
-    : host_(host),
+    : ServicePort(std::move(ip), port),
+      host_(host),
       commands_(commands),
       client_count_(clientCount),
       names_(names),
-      limits_(limits),
-      server_(std::move(ip), port, kMaxServerConnections) {
-  server_.SetHandlers([this](TcpConnection& c) { OnConnect(c); },
-                      [this](TcpConnection& c) { OnExecute(c); },
-                      [this](TcpConnection& c) { OnDisconnect(c); });
-  server_.SetRefusedHandler([](TcpConnection& c) {
+      limits_(limits) {
+  SetRefusedHandler([](TcpConnection& c) {
     WriteLines(c, ReplyLines(300, {"Too many connections. Try again later."}));
   });
-}
-
-CommandPort::~CommandPort() {
-  Deactivate();
-}
-
-bool CommandPort::Activate(std::string* error) {
-  return server_.Activate(error);
-}
-
-void CommandPort::Deactivate() {
-  server_.Deactivate();
-}
-
-void CommandPort::ServeConnection(TcpConnection& connection) {
-  OnConnect(connection);
-  while (!connection.Closed())
-    OnExecute(connection);
-  OnDisconnect(connection);
 }
 
 void CommandPort::OnConnect(TcpConnection& connection) {

@@ -13,6 +13,7 @@
 
 #include "net/command_protocol.h"
 #include "net/service_host.h"
+#include "net/service_port.h"
 #include "platform/socket.h"
 
 namespace tarvo {
@@ -24,9 +25,6 @@ struct CommandLimits {
   size_t LineMax = 1024 * 1024;
   size_t UploadTextMax = size_t{512} * 1024 * 1024;
 };
-
-// Simultaneous connections of each of the service's servers.
-inline constexpr int kMaxServerConnections = 50;
 
 // The texts that name a port in its log lines.
 struct CommandPortNames {
@@ -63,24 +61,9 @@ class CommandLines {
   size_t upload_bytes_ = 0;
 };
 
-class CommandPort {
+class CommandPort : public ServicePort {
  public:
-  virtual ~CommandPort();
-
-  CommandPort(const CommandPort&) = delete;
-  CommandPort& operator=(const CommandPort&) = delete;
-
-  // False with `error` set when the port cannot be bound.
-  bool Activate(std::string* error = nullptr);
-  // Closes every connection and waits for their threads.
-  void Deactivate();
-  bool Active() const { return server_.Active(); }
-  int Port() const { return server_.Port(); }
   const CommandPortNames& Names() const { return names_; }
-
-  // Serves one connection from its greeting to its end on the calling
-  // thread, as the server's connection threads do.
-  void ServeConnection(TcpConnection& connection);
 
  protected:
   // Listens on `ip` ("" = every local address) at `port` once activated and
@@ -96,19 +79,19 @@ class CommandPort {
   // the message. Runs on the connection's thread, several at once.
   virtual void Execute(const CommandCall& call, CommandLines& lines, CommandReply* reply) = 0;
 
+  void OnConnect(TcpConnection& connection) override;
+  void OnExecute(TcpConnection& connection) override;
+  void OnDisconnect(TcpConnection& connection) override;
+
   ServiceHost& host_;
 
  private:
-  void OnConnect(TcpConnection& connection);
-  void OnExecute(TcpConnection& connection);
-  void OnDisconnect(TcpConnection& connection);
   void ServeLine(TcpConnection& connection);
 
   const std::span<const CommandSpec> commands_;
   std::atomic<int32_t>& client_count_;
   const CommandPortNames names_;
   const CommandLimits limits_;
-  TcpServer server_;
 };
 
 }  // namespace tarvo

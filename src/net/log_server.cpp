@@ -27,31 +27,10 @@ void AppendWireLine(const std::string& line, std::string* out) {
 }  // namespace
 
 LogServer::LogServer(ServiceHost& host, std::string ip, int port, size_t queueCapacity)
-    : host_(host),
-      queue_capacity_(queueCapacity),
-      server_(std::move(ip), port, kMaxServerConnections) {
-  server_.SetHandlers([this](TcpConnection& c) { TCPServer_LogConnect(c); },
-                      [this](TcpConnection& c) { TCPServer_LogExecute(c); },
-                      [this](TcpConnection& c) { TCPServer_LogDisconnect(c); });
-}
+    : ServicePort(std::move(ip), port), host_(host), queue_capacity_(queueCapacity) {}
 
 LogServer::~LogServer() {
   Deactivate();
-}
-
-bool LogServer::Activate(std::string* error) {
-  return server_.Activate(error);
-}
-
-void LogServer::Deactivate() {
-  server_.Deactivate();
-}
-
-void LogServer::ServeConnection(TcpConnection& connection) {
-  TCPServer_LogConnect(connection);
-  while (!connection.Closed())
-    TCPServer_LogExecute(connection);
-  TCPServer_LogDisconnect(connection);
 }
 
 std::shared_ptr<LogQueue> LogServer::QueueOf(const TcpConnection& connection) {

@@ -16,31 +16,23 @@
 #include <string>
 
 #include "net/service_host.h"
+#include "net/service_port.h"
 #include "platform/socket.h"
 
 namespace tarvo {
 
-class LogServer {
+class LogServer : public ServicePort {
  public:
   // Listens on `ip` ("" = every local address) at `port` once activated;
   // each queue holds at most `queueCapacity` lines. `host` must outlive the
   // server.
   LogServer(ServiceHost& host, std::string ip, int port, size_t queueCapacity = kLogQueueCapacity);
-  ~LogServer();  // Deactivate()
-
-  LogServer(const LogServer&) = delete;
-  LogServer& operator=(const LogServer&) = delete;
-
-  bool Activate(std::string* error = nullptr);
-  void Deactivate();
-  bool Active() const { return server_.Active(); }
-  int Port() const { return server_.Port(); }
-
-  // Serves one connection from its greeting to its end on the calling
-  // thread, as the server's connection threads do.
-  void ServeConnection(TcpConnection& connection);
+  ~LogServer() override;  // Deactivate()
 
  private:
+  void OnConnect(TcpConnection& connection) override { TCPServer_LogConnect(connection); }
+  void OnExecute(TcpConnection& connection) override { TCPServer_LogExecute(connection); }
+  void OnDisconnect(TcpConnection& connection) override { TCPServer_LogDisconnect(connection); }
   void TCPServer_LogConnect(TcpConnection& connection);
   void TCPServer_LogExecute(TcpConnection& connection);
   void TCPServer_LogDisconnect(TcpConnection& connection);
@@ -51,7 +43,6 @@ class LogServer {
   // The queue of each connection, from its connect to its disconnect event.
   std::mutex queues_mutex_;
   std::map<const TcpConnection*, std::shared_ptr<LogQueue>> queues_;
-  TcpServer server_;
 };
 
 }  // namespace tarvo

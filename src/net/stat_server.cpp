@@ -24,22 +24,10 @@ constexpr CommandSpec kStatCommands[] = {
 }  // namespace
 
 StatServer::StatServer(ServiceHost& host, std::string ip, int port)
-    : host_(host), server_(std::move(ip), port, kMaxServerConnections) {
-  server_.SetHandlers([this](TcpConnection& c) { TCPServer_StatConnect(c); },
-                      [this](TcpConnection& c) { TCPServer_StatExecute(c); },
-                      [this](TcpConnection& c) { TCPServer_StatDisconnect(c); });
-}
+    : ServicePort(std::move(ip), port), host_(host) {}
 
 StatServer::~StatServer() {
   Deactivate();
-}
-
-bool StatServer::Activate(std::string* error) {
-  return server_.Activate(error);
-}
-
-void StatServer::Deactivate() {
-  server_.Deactivate();
 }
 
 std::vector<std::string> StatServer::Answer(const std::string& line) const {

@@ -20,35 +20,30 @@
 
 #include "net/command_port.h"
 #include "net/service_host.h"
+#include "net/service_port.h"
 #include "platform/socket.h"
 
 namespace tarvo {
 
-class StatServer {
+class StatServer : public ServicePort {
  public:
   // Listens on `ip` ("" = every local address) at `port` once activated.
   // `host` must outlive the server.
   StatServer(ServiceHost& host, std::string ip, int port);
-  ~StatServer();  // Deactivate()
-
-  StatServer(const StatServer&) = delete;
-  StatServer& operator=(const StatServer&) = delete;
-
-  bool Activate(std::string* error = nullptr);
-  void Deactivate();
-  bool Active() const { return server_.Active(); }
-  int Port() const { return server_.Port(); }
+  ~StatServer() override;  // Deactivate()
 
   // The answer lines to `line`; none for a line that names no keyword.
   std::vector<std::string> Answer(const std::string& line) const;
 
  private:
+  void OnConnect(TcpConnection& connection) override { TCPServer_StatConnect(connection); }
+  void OnExecute(TcpConnection& connection) override { TCPServer_StatExecute(connection); }
+  void OnDisconnect(TcpConnection& connection) override { TCPServer_StatDisconnect(connection); }
   void TCPServer_StatConnect(TcpConnection& connection);
   void TCPServer_StatExecute(TcpConnection& connection);
   void TCPServer_StatDisconnect(TcpConnection& connection);
 
   ServiceHost& host_;
-  TcpServer server_;
 };
 
 // "hh:nn:ss" for the time from `startDays` to `nowDays` (day numbers), the

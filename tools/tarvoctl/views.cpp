@@ -18,7 +18,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string JsonText(const Json& json) {
-  return json.dump(2) + "\n";
+  // The ports carry ASCII; any other byte would be a fault of the peer.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 // What each status keyword counts, for people.

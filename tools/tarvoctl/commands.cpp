@@ -1,6 +1,5 @@
 #include "tools/tarvoctl/commands.h"
 
-#include <atomic>
 #include <charconv>
 #include <condition_variable>
 #include <filesystem>

@@ -1,6 +1,7 @@
 #include "common/textnames.h"
 
 #include <array>
+#include <iterator>
 
 namespace tarvo {
 
@@ -68,6 +69,14 @@ const std::string& WeightUnitLabel(int code) {
   if (code < 0 || code >= kWeightUnitCount)
     return kNoName;
   return kWeightUnitLabels[code];
+}
+
+std::string CommandName(int commandNumber) {
+  static const char* const kNames[] = {"SetSettings", "SetPLU",  "UpdatePLU", "SetLabel",
+                                       "SetKeys",     "SetFont", "SetLogo"};
+  if (commandNumber < 0 || commandNumber >= static_cast<int>(std::size(kNames)))
+    return "";
+  return kNames[commandNumber];
 }
 
 }  // namespace tarvo

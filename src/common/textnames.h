@@ -35,6 +35,10 @@ enum PLUField {
 // name ShlefTime is spelled so in its keys).
 const std::string& PLUFieldName(int index);
 
+// The name of a queued command's number ("SetSettings" 0, "SetPLU", "UpdatePLU",
+// "SetLabel", "SetKeys", "SetFont", "SetLogo" 6); "" for any other number.
+std::string CommandName(int commandNumber);
+
 // Exact, case-sensitive lookup; the first equal name gives its index, -1 if none.
 int PLUFieldIndex(const std::string& name);
 

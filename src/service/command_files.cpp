@@ -10,21 +10,12 @@ namespace tarvo {
 
 namespace {
 
-const char* const kCommandNames[] = {"SetSettings", "SetPLU",  "UpdatePLU", "SetLabel",
-                                     "SetKeys",     "SetFont", "SetLogo"};
-
 std::string BaseNameOf(const std::string& fileName) {
   const std::string ext = ExtractFileExt(fileName);
   return fileName.substr(0, fileName.size() - ext.size());
 }
 
 }  // namespace
-
-std::string CommandName(int commandNumber) {
-  if (commandNumber < 0 || commandNumber > 6)
-    return "";
-  return kCommandNames[commandNumber];
-}
 
 int FontNumberOf(const std::string& fileName) {
   const std::string name = BaseNameOf(fileName);

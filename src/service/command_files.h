@@ -8,13 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "common/textnames.h"
 #include "platform/datetime.h"
 
 namespace tarvo {
-
-// The command name written for a command number ("SetPLU", ...); "" when the
-// number is outside 0 to 6.
-std::string CommandName(int commandNumber);
 
 // The font number of a font file: the index of the last FontFileName() whose
 // name without extension occurs (exact case) in `fileName` without its

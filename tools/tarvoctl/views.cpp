@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/structdefines.h"
+#include "common/textnames.h"
 #include "platform/datetime.h"
 #include "platform/system_formats.h"
 
@@ -98,14 +99,10 @@ std::string StateWords(int state) {
 }
 
 std::string OperationName(int operation) {
-  static const char* const kNames[] = {"SetSettings", "SetPLU",  "UpdatePLU", "SetLabel",
-                                       "SetKeys",     "SetFont", "SetLogo"};
-  static_assert(std::size(kNames) == kCmdSetLogo + 1);
   if (operation == -1)
     return "-";
-  if (operation < 0 || operation >= static_cast<int>(std::size(kNames)))
-    return "operation " + std::to_string(operation);
-  return kNames[operation];
+  const std::string name = CommandName(operation);
+  return name.empty() ? "operation " + std::to_string(operation) : name;
 }
 
 std::string FormatDayNumber(double days) {

@@ -50,7 +50,7 @@ port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/emulator.out" | head 
 } | crlf >"$work/tarvo-scale-server.ini"
 
 echo "== starting tarvo-scale-server (workers' timers sped up 100 times)"
-(cd "$work" && TARVO_SCALE_PORT=$port TARVO_TIMER_SCALE=0.01 TARVO_PORT_BASE=${TARVO_PORT_BASE:-36524} \
+(cd "$work" && TARVO_SCALE_PORT=$port TARVO_TIMER_SCALE=0.01 TARVO_PORT_BASE=${TARVO_PORT_BASE:-16524} \
   exec ./tarvo-scale-server) &
 server_pid=$!
 sleep 1

@@ -17,10 +17,11 @@ constexpr char kHello[] = "Hello! (Привет)\r\n";
 // A poll line may hold anything; one longer than this ends the connection.
 constexpr size_t kPollLineMax = 64 * 1024;
 
-// Appends `line` as it travels: bytes above 127 as "?", then CR LF.
+// Appends `line` as WriteLn sends it: bytes above 127 and a CR or LF inside
+// as "?", then CR LF.
 void AppendWireLine(const std::string& line, std::string* out) {
   for (char c : line)
-    out->push_back(static_cast<unsigned char>(c) > 127 ? '?' : c);
+    out->push_back(static_cast<unsigned char>(c) > 127 || c == '\r' || c == '\n' ? '?' : c);
   out->append("\r\n");
 }
 

@@ -126,7 +126,7 @@ class PosixConnection : public TcpConnection {
     std::string out;
     out.reserve(line.size() + 2);
     for (char c : line)
-      out += (static_cast<unsigned char>(c) > 127) ? '?' : c;
+      out += (static_cast<unsigned char>(c) > 127 || c == '\r' || c == '\n') ? '?' : c;
     out += "\r\n";
     return WriteAll(out.data(), out.size());
   }

@@ -29,7 +29,8 @@ class TcpConnection {
   // exceeds `maxLength` bytes: LineTooLong() then says so, the bytes read of
   // it are dropped and the connection stays open for a last reply (Finish).
   virtual bool ReadLn(std::string* line, size_t maxLength = 64 * 1024) = 0;
-  // Writes `line` + CR LF; bytes above 127 are sent as "?".
+  // Writes `line` + CR LF; bytes above 127, and a CR or LF inside `line`,
+  // are sent as "?", so that the line stays one line.
   virtual bool WriteLn(const std::string& line) = 0;
 
   virtual void SetTimeoutMillis(int ms) = 0;

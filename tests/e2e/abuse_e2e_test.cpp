@@ -75,16 +75,10 @@ TEST(AbuseE2ETest, TheServiceStaysUpServesAndGivesItsMemoryBack) {
     }
   }
 
-  // A 10 MB line without an end: the command port answers 500 and closes;
-  // the other ports close.
+  // A 10 MB line without an end on every port; each closes the connection
+  // (the command port after a 500 reply, which the integration test reads).
   const std::string endless(10 * 1024 * 1024, 'x');
-  {
-    CommandClient client(base);
-    client.SendAll({endless});
-    EXPECT_EQ(client.ReadReply(), std::vector<std::string>{"500 Line too long."});
-    EXPECT_TRUE(client.ClosedByServer());
-  }
-  for (int port = base + 1; port < base + 4; ++port)
+  for (int port = base; port < base + 4; ++port)
     Send(port, endless);
 
   // Uploads without an end line, their clients gone.

@@ -223,37 +223,12 @@ TEST_F(ServiceFixture, RequestsRaisedTogetherRunInTheirFixedOrder) {
   EXPECT_FALSE(service->DeleteSendQueriesRequested);
 }
 
-TEST_F(ServiceFixture, CommandServerRunsFromStartAndARestartDropsItsClients) {
+TEST_F(ServiceFixture, ClientCountersFollowFiftyClientsOnEachPortAndAServerRestart) {
   auto service = MakeService();
-  EXPECT_EQ(service->ServerPort(ServerId::kCmd), 0);
   ASSERT_FALSE(service->ServiceStart());  // no driver: the command port stays shut
   EXPECT_EQ(service->ServerPort(ServerId::kCmd), 0);
-
   WithDriver();
   service = MakeService();
-  ASSERT_TRUE(service->ServiceStart());
-  testing::CommandClient client(service->ServerPort(ServerId::kCmd));
-  EXPECT_EQ(client.greeting(), "200 Hi, this Tarvo service!");
-  EXPECT_EQ(client.Exchange("RestartTCPServers"), std::vector<std::string>{"200"});
-  std::thread loop([&] { service->ServiceExecute(); });
-  EXPECT_TRUE(client.ClosedByServer());
-  // With port 0 the reopened server may listen on another free port.
-  EXPECT_TRUE(testing::WaitUntil(
-      [&] {
-        return testing::CommandClient(service->ServerPort(ServerId::kCmd)).greeting() ==
-               "200 Hi, this Tarvo service!";
-      },
-      5000));
-  const int port = service->ServerPort(ServerId::kCmd);
-  Request(ControlRequest::kStop);
-  loop.join();
-  service.reset();
-  EXPECT_FALSE(testing::CommandClient(port).ok());
-}
-
-TEST_F(ServiceFixture, ClientCountersFollowFiftyClientsOnEachPortAndAServerRestart) {
-  WithDriver();
-  auto service = MakeService();
   ASSERT_TRUE(service->ServiceStart());
   const struct {
     ServerId id;

@@ -381,12 +381,12 @@ int UploadCommand(const Options& options, const std::string& file, const std::st
 }
 
 int ControlCommand(const Options& options, Control control, bool confirmed) {
-  struct Spec {
+  struct Request {
     const char* word;
     const char* question;  // asked on a terminal; null: none
     const char* done;
   };
-  static const Spec kSpecs[] = {
+  static const Request kRequests[] = {
       {"ReloadSettings", nullptr, "The service reloaded its settings, scales and field layout."},
       {"RestartQueryThreads", nullptr, "The service restarts its workers."},
       {"RestartTCPServers", nullptr, "The service restarts its TCP servers."},
@@ -395,20 +395,20 @@ int ControlCommand(const Options& options, Control control, bool confirmed) {
       {"Shutdown", "Shut down the service at ", "The service shuts down."},
       {"Version", nullptr, nullptr},
   };
-  const Spec& spec = kSpecs[static_cast<int>(control)];
-  if (spec.question != nullptr && !confirmed && IsTerminal(StandardStream::kInput) &&
-      !Confirm(spec.question + options.Where.Name(Port::kCommand) + "?")) {
+  const Request& request = kRequests[static_cast<int>(control)];
+  if (request.question != nullptr && !confirmed && IsTerminal(StandardStream::kInput) &&
+      !Confirm(request.question + options.Where.Name(Port::kCommand) + "?")) {
     std::cerr << "Nothing was sent.\n";
     return 0;
   }
   CommandConnection command(options.Where, Port::kCommand);
-  const Reply reply = command.Exchange(spec.word);
-  RequireOk(reply, spec.word);
+  const Reply reply = command.Exchange(request.word);
+  RequireOk(reply, request.word);
   if (control == Control::kVersion) {
     for (const std::string& line : reply.Lines)
       std::cout << line << '\n';
   } else {
-    std::cout << spec.done << '\n';
+    std::cout << request.done << '\n';
   }
   return 0;
 }

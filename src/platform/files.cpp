@@ -364,6 +364,10 @@ bool WriteFileAtomic(const std::string& path, const std::string& contents, std::
   const std::string sys = Sys(path);
   mode_t mode = 0666;
   const bool replacing = ExistingMode(sys, &mode);
+  // The rename would replace it all the same: the file's own permission is
+  // what says it must not change (the superuser passes access(), not this).
+  if (replacing && ((mode & 0222) == 0 || ::access(sys.c_str(), W_OK) != 0))
+    return Fail(error, "The file is read-only");
   const bool ok = ReplaceWith(sys, mode, replacing, [&contents](int fd) {
     return WriteAll(fd, contents.data(), contents.size());
   });

@@ -65,7 +65,9 @@ bool ReadFileChunks(const std::string& path, size_t chunkSize,
 // it over `path`, so readers see the old or the new content, never a part.
 // The temporary file is named "." + name + "." + 8 hexadecimal digits +
 // ".tmp"; it exists only during the call. A replaced file keeps its
-// permissions. The folder must exist.
+// permissions. A read-only file (one without any write permission, or one
+// this process may not write) is not replaced, whoever the process runs as:
+// false with "The file is read-only". The folder must exist.
 bool WriteFileAtomic(const std::string& path, const std::string& contents,
                      std::string* error = nullptr);
 // Appends `data` and flushes; creates the file when missing. The data is

@@ -52,8 +52,12 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
                        const std::string& scaleIP, const DateTime& now, int64_t sequence) {
-  CopyFileReplace(IncludeTrailingPathDelimiter(importPath) + originalFileName,
-                  ChangeFileExt(baseName, ".dat"));
+  const std::string source = IncludeTrailingPathDelimiter(importPath) + originalFileName;
+  const std::string datName = ChangeFileExt(baseName, ".dat");
+  std::string error;
+  if (!CopyFileReplace(source, datName, &error))
+    throw std::runtime_error("Cannot copy " + SingleLineText(source) + " to " + datName + ": " +
+                             error);
   std::string text;
   for (const std::string& line :
        CommandFileLines(scaleIP, commandNumber, originalFileName, now, sequence)) {
@@ -61,9 +65,10 @@ void CreateCommandFile(const std::string& baseName, const std::string& importPat
     text += "\r\n";
   }
   const std::string cmdName = ChangeFileExt(baseName, ".cmd");
-  std::string error;
-  if (!WriteFileAtomic(cmdName, text, &error))
+  if (!WriteFileAtomic(cmdName, text, &error)) {
+    DeleteFile(datName);
     throw std::runtime_error("Cannot write " + cmdName + ": " + error);
+  }
 }
 
 }  // namespace tarvo

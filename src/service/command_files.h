@@ -26,11 +26,12 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
                                           const std::string& originalFileName, const DateTime& now,
                                           int64_t sequence);
 
-// Queues one command: copies importPath/originalFileName to N.dat (a failed
-// copy is ignored: the worker finds no data and sets the command aside), then
+// Queues one command: copies importPath/originalFileName to N.dat, then
 // writes N.cmd. Both files appear whole: each is written under a name no
 // worker looks at and renamed into place, the .dat before the .cmd. Throws
-// std::runtime_error when N.cmd cannot be written.
+// std::runtime_error, leaving neither file, when either cannot be written
+// (a full disk, a read-only folder): the import file is then still the only
+// copy of its data.
 void CreateCommandFile(const std::string& baseName, const std::string& importPath,
                        const std::string& originalFileName, int commandNumber,
                        const std::string& scaleIP, const DateTime& now, int64_t sequence);

@@ -97,6 +97,21 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
       // for the next scan rather than being queued half-written and deleted.
       if (now - entry.ModifiedMillis < kImportSettleMs)
         continue;
+      // A file the service may not read stays where it is, with an error at
+      // every scan until it can be read; queuing it would queue nothing.
+      const std::string path = IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name;
+      std::string readError;
+      if (!ReadFileChunks(
+              path, 1, [](std::string_view) { return false; }, &readError)) {
+        log.LogWrite("ServiceExecute: Import file <" + shownName + "> cannot be read (" +
+                         readError + "), left in place.",
+                     5);
+        continue;
+      }
+      // A command that cannot be queued (a full disk, a read-only query
+      // folder) ends the scan with the file still in place. Its commands
+      // queued for earlier scales stay, so those scales get it twice once
+      // the next scan queues it again.
       const int target =
           ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
       for (const MScaleState& scale : scales) {
@@ -118,7 +133,7 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
                      1);
       }
       std::string error;
-      if (DeleteFile(IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name, &error)) {
+      if (DeleteFile(path, &error)) {
         log.LogWrite("ServiceExecute: Import file <" + shownName + "> deleted.", 1);
       } else {
         // Queued once is enough: the file waits until it changes or is gone.

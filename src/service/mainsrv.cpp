@@ -169,9 +169,14 @@ bool TMainTarvoService::ServiceStart() {
 bool TMainTarvoService::ServiceStop() {
   LogWrite("ServiceStop: Service stop.", 3);
   DeleteQueryThreads();
-  settings_->SaveSettings();
-  settings_->SaveScaleList();
-  settings_->SaveFieldsConfig();
+  // A settings file that cannot be written (read-only, say) keeps what it
+  // holds; the stop goes on.
+  if (!settings_->SaveSettings())
+    LogWrite("ServiceStop: Error save settings.", 5);
+  if (!settings_->SaveScaleList())
+    LogWrite("ServiceStop: Error save scale list.", 5);
+  if (!settings_->SaveFieldsConfig())
+    LogWrite("ServiceStop: Error save fields config.", 5);
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -112,6 +113,48 @@ TEST(AbuseE2ETest, TheServiceStaysUpServesAndGivesItsMemoryBack) {
   if (!kSanitized) {
     const long now = ResidentKiB(pid);
     EXPECT_LT(now, before + 32 * 1024) << "KiB before " << before << ", after " << now;
+  }
+  EXPECT_TRUE(service.Stop());
+  EXPECT_EQ(service.process().exit_code(), 0);
+}
+
+// Every port holds 50 clients; the 51st is turned away (the command ports
+// say why) and served again as soon as one of the 50 leaves.
+TEST(AbuseE2ETest, FiftyIdleClientsHoldEveryPortUntilOneLeaves) {
+  ServiceProcess service;
+  service.WriteIni(ServiceIni({"127.0.0.199"}));
+  service.Start();
+  ASSERT_TRUE(service.WaitForLog("ServiceExecute: Execute begining.", 10000));
+  const int base = service.CommandPort();
+  const auto served = [&](int port, CommandClient& c) {
+    if (port == base + 2) {  // the status keywords answer one line each
+      std::string line;
+      c.Send("StatClient");
+      return c.ReadLine(&line) && !line.empty();
+    }
+    return c.ok() && c.greeting().rfind("300", 0) != 0;
+  };
+  for (int port = base; port < base + 4; ++port) {
+    SCOPED_TRACE(port - base);
+    const bool greeted = port != base + 2;
+    std::vector<std::unique_ptr<CommandClient>> idle;
+    for (int i = 0; i < 50; ++i) {
+      idle.push_back(std::make_unique<CommandClient>(port, greeted));
+      ASSERT_TRUE(served(port, *idle.back())) << i;
+    }
+    CommandClient refused(port, greeted);
+    if (port == base || port == base + 3) {
+      EXPECT_EQ(refused.greeting(), "300 Too many connections. Try again later.");
+    }
+    EXPECT_TRUE(refused.ClosedByServer());
+
+    idle.erase(idle.begin());
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          CommandClient again(port, greeted);
+          return served(port, again);
+        },
+        10000));
   }
   EXPECT_TRUE(service.Stop());
   EXPECT_EQ(service.process().exit_code(), 0);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +23,8 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& cwd, const std::map<std::string, std::string>& env)
+                           const std::string& cwd, const std::map<std::string, std::string>& env,
+                           int uid)
     : cwd_(cwd) {
   std::vector<std::string> argv_text;
   argv_text.push_back(program);
@@ -41,6 +43,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     dup2(fd_err, 2);
     for (const auto& [name, value] : env)
       setenv(name.c_str(), value.c_str(), 1);
+    if (uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+      _exit(126);
     std::vector<char*> argv;
     for (std::string& a : argv_text)
       argv.push_back(a.data());

@@ -14,9 +14,11 @@ class ChildProcess {
  public:
   // Starts `program` with `args` in folder `cwd`; `env` entries are added to
   // (or replace those of) the test's environment. Standard output and error
-  // are captured to files in `cwd` ("stdout.txt", "stderr.txt").
+  // are captured to files in `cwd` ("stdout.txt", "stderr.txt"). A `uid` of
+  // 0 or more runs the child as that user and group (the test must be root).
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::string& cwd, const std::map<std::string, std::string>& env = {});
+               const std::string& cwd, const std::map<std::string, std::string>& env = {},
+               int uid = -1);
   // Kills the child (SIGKILL) if it still runs.
   ~ChildProcess();
 

@@ -56,12 +56,13 @@ ServiceProcess::~ServiceProcess() {
   }
 }
 
-void ServiceProcess::Start(const std::map<std::string, std::string>& env) {
+void ServiceProcess::Start(const std::map<std::string, std::string>& env, int uid) {
   std::map<std::string, std::string> all = {{"TARVO_PORT_BASE", std::to_string(PrivatePortBase())}};
   for (const auto& [k, v] : env)
     all[k] = v;
   port_base_ = std::atoi(all["TARVO_PORT_BASE"].c_str());
-  process_ = std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all);
+  process_ =
+      std::make_unique<ChildProcess>(Exe(), std::vector<std::string>{}, dir_.path(), all, uid);
 }
 
 bool ServiceProcess::StartAgainst(const EmulatorProcess& emulator) {

@@ -51,8 +51,9 @@ class ServiceProcess {
   void WriteIni(const std::string& text) const { dir_.Write("tarvo-scale-server.ini", text); }
   std::string ReadIni() const { return dir_.Read("tarvo-scale-server.ini"); }
 
-  // Starts the service with `env` added to a private port base.
-  void Start(const std::map<std::string, std::string>& env = {});
+  // Starts the service with `env` added to a private port base; as user
+  // `uid` when it is 0 or more (the test must be root).
+  void Start(const std::map<std::string, std::string>& env = {}, int uid = -1);
   // The command port of the last start (the first of its four ports).
   int CommandPort() const { return port_base_; }
   // Starts the service against `emulator`'s scales with the workers' timers

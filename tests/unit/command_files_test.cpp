@@ -71,13 +71,16 @@ TEST(CommandFilesTest, CreateWritesDataCopyAndCrLfCommand) {
   EXPECT_EQ(ListFolder(dir.File("Query")).size(), 2u);
 }
 
-TEST(CommandFilesTest, MissingImportFileStillGivesACommand) {
+// A command without its data would only be set aside by the worker; the
+// import file stays the one copy of it instead.
+TEST(CommandFilesTest, MissingImportFileQueuesNothing) {
   TempDir dir;
   ForceDirectories(dir.File("Query"));
-  CreateCommandFile(dir.File("Query/svc1.TMP"), dir.File("Import"), "gone.txt", 1, "10.0.0.7",
-                    At(2026, 12, 7, 8, 1, 2), 1);
+  EXPECT_THROW(CreateCommandFile(dir.File("Query/svc1.TMP"), dir.File("Import"), "gone.txt", 1,
+                                 "10.0.0.7", At(2026, 12, 7, 8, 1, 2), 1),
+               std::runtime_error);
   EXPECT_FALSE(FileExists(dir.File("Query/svc1.dat")));
-  EXPECT_TRUE(FileExists(dir.File("Query/svc1.cmd")));
+  EXPECT_FALSE(FileExists(dir.File("Query/svc1.cmd")));
 }
 
 TEST(CommandFilesTest, UnwritableQueueRaises) {

@@ -306,8 +306,8 @@ TEST(SettingsTest, ChangesRoundTripAndUnknownOrMistypedNamesAreRefused) {
 // The refusal of a setting name is sent back as a reply's message, which
 // must be UTF-8 whatever bytes the name held.
 TEST(SettingsTest, ARefusedNameThatIsNotUtf8IsNotQuotedInTheError) {
-  for (const std::string name : {std::string("Paper\xFF\xFFType"), std::string("\xC0\xAF"),
-                                 std::string("Volume\xED\xA0\x80")}) {
+  for (const std::string& name : {std::string("Paper\xFF\xFFType"), std::string("\xC0\xAF"),
+                                  std::string("Volume\xED\xA0\x80")}) {
     SCOPED_TRACE(name);
     PayloadWriter w;
     w.PutU16(1);

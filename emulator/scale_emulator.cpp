@@ -199,6 +199,32 @@ void ScaleEmulator::Delay() {
   }
 }
 
+ScaleEmulator::Scale* ScaleEmulator::Find(const std::string& address) {
+  for (auto& s : scales_) {
+    if (s->address == address)
+      return s.get();
+  }
+  return nullptr;
+}
+
+bool ScaleEmulator::ServeConnection(const std::string& address, TcpConnection& connection) {
+  Scale* s = Find(address);
+  if (s == nullptr)
+    return false;
+  while (!connection.Closed())
+    Serve(*s, connection);
+  return true;
+}
+
+bool ScaleEmulator::Memory(const std::string& address, ScaleMemory* memory) {
+  Scale* s = Find(address);
+  if (s == nullptr)
+    return false;
+  std::lock_guard<std::mutex> lock(s->mu);
+  *memory = s->memory;
+  return true;
+}
+
 void ScaleEmulator::Serve(Scale& s, TcpConnection& connection) {
   scale::Frame frame;
   if (scale::ReadFrame(connection, &frame) != scale::ReadStatus::kOk) {
@@ -271,7 +297,11 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           std::string refused = CheckPlu(r);
           if (!refused.empty())
             return Error(scale::kResultInvalidData, refused);
-          next.Plus[r.Number] = r;
+          // A scale keeps the production date as a day; its mirror and a
+          // restart show the day only, so the time of day is not kept here
+          // either.
+          scale::PluRecord& kept = next.Plus[r.Number] = r;
+          kept.ProductionDate = std::floor(kept.ProductionDate);
         }
         if (!mirror.WritePlus(next, &reason))
           return notStored(reason);

@@ -25,6 +25,8 @@
 
 namespace tarvo::emu {
 
+struct ScaleMemory;
+
 // A connection that stays silent this long is closed.
 constexpr int kIdleTimeoutMs = 60000;
 
@@ -66,10 +68,20 @@ class ScaleEmulator {
 
   // The port every scale listens on (meaningful after Start).
   int Port() const { return port_; }
+
+  // Serves `connection` as the scale at `address` (one of the addresses,
+  // after Start) serves a connection accepted on its port: request after
+  // request until the connection ends or sends a bad frame. For tests that
+  // feed a scale without a socket. False for an unknown address.
+  bool ServeConnection(const std::string& address, TcpConnection& connection);
+  // A copy of what the scale at `address` holds; false for an unknown
+  // address.
+  bool Memory(const std::string& address, ScaleMemory* memory);
   const EmulatorOptions& options() const { return options_; }
 
  private:
   struct Scale;
+  Scale* Find(const std::string& address);
   void Serve(Scale& scale, TcpConnection& connection);
   scale::Reply Apply(Scale& scale, uint8_t type, const std::string& payload);
   void Delay();

@@ -554,7 +554,11 @@ bool DecodeSettings(const std::string& payload, std::vector<SettingChange>* chan
   for (uint16_t i = 0; i < count; ++i) {
     std::string name;
     uint8_t kind;
-    if (!r.GetText(&name) || !r.GetU8(&kind))
+    // A name is checked as UTF-8 before it is named in an error: the error
+    // text goes back to the client as the reply's message.
+    if (!GetUtf8(r, &name, "Setting name", error))
+      return r.failed() ? Finish(r, error, "Settings") : false;
+    if (!r.GetU8(&kind))
       return Finish(r, error, "Settings");
     SettingChange c;
     c.Key = FindSettingKey(name);
@@ -639,6 +643,23 @@ bool DecodeReply(const std::string& payload, Reply* reply, std::string* error) {
   }
   size_t headLength = 4 + 4 + reply->Message.size();
   reply->Body = payload.substr(headLength);
+  return true;
+}
+
+bool CheckReply(uint8_t requestType, const Reply& reply, std::string* error) {
+  if (reply.Code < kResultOk || reply.Code > kMaxScaleResult)
+    return Fail(error, "Reply: result code " + std::to_string(reply.Code) + " out of range");
+  if (!IsValidUtf8(reply.Message))
+    return Fail(error, "Reply: message is not valid UTF-8");
+  if (reply.Code != kResultOk) {
+    return reply.Body.empty() ? true : Fail(error, "Reply: trailing bytes after an error");
+  }
+  if (!reply.Message.empty())
+    return Fail(error, "Reply: a message with success");
+  const bool has_body = requestType == static_cast<uint8_t>(Op::kGetInfo) ||
+                        requestType == static_cast<uint8_t>(Op::kGetSettings);
+  if (!has_body && !reply.Body.empty())
+    return Fail(error, "Reply: trailing bytes after the data");
   return true;
 }
 

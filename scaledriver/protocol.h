@@ -294,6 +294,13 @@ struct Reply {
 std::string EncodeReply(const Reply& reply);
 bool DecodeReply(const std::string& payload, Reply* reply, std::string* error);
 
+// Checks a decoded reply to a request of type `requestType` against the
+// rules every reply follows: a code of 0 to kMaxScaleResult, a UTF-8
+// message that is empty on success, no body after an error, and no body on
+// success unless the operation has one (GetInfo, GetSettings: their decoders
+// check it). False, with `error` set, for a reply that breaks one.
+bool CheckReply(uint8_t requestType, const Reply& reply, std::string* error);
+
 std::string EncodeInfo(const std::string& serial, const std::string& version);
 bool DecodeInfo(const std::string& body, std::string* serial, std::string* version,
                 std::string* error);

@@ -774,7 +774,8 @@ bool ScaleDriver::Exchange(Op op, const std::string& payload, int replyTimeoutMs
     SetError(kErrProtocol, "Invalid reply from scale " + where + ": unexpected message type");
     return false;
   }
-  if (!scale::DecodeReply(frame.payload, &reply, &error)) {
+  if (!scale::DecodeReply(frame.payload, &reply, &error) ||
+      !scale::CheckReply(type, reply, &error)) {
     b_->connection.reset();
     SetError(kErrProtocol, "Invalid reply from scale " + where + ": " + error);
     return false;

@@ -33,6 +33,18 @@ int32_t IntOrZero(const std::string& text) {
   return TryParseSettingInt(text, &value) ? value : 0;
 }
 
+// Keeps the first line of each key (case ignored) and drops the later ones:
+// readers take the first line of a key, and a later one, once sorted in
+// front of it or written over it, would change the value in effect.
+void DropRepeatedKeys(std::vector<std::string>* lines) {
+  std::vector<std::string> kept;
+  for (std::string& line : *lines) {
+    if (FindName(kept, IniLineKey(line)) < 0)
+      kept.push_back(std::move(line));
+  }
+  *lines = std::move(kept);
+}
+
 std::string FieldKey(int index, const char* attribute) {
   return "Field" + PLUFieldName(index) + attribute;
 }
@@ -119,6 +131,7 @@ bool WriteIniSection(const std::string& file_name, const std::string& section,
   if (!ini.LoadFromFile(file_name))
     return false;
   ini.EraseSection(section);
+  DropRepeatedKeys(&lines);
   std::stable_sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
     return CompareTextAnsi(a, b) < 0;
   });

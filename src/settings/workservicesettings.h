@@ -102,7 +102,8 @@ class MServiceSettings : public MSettingsValues {
   // folders. A value that does not convert ends the load at that key: keys
   // after it keep their previous values and are not added to the list.
   void LoadSettings();
-  // Writes GlobalSettingsList as "GlobalSettings" (leaving the list sorted).
+  // Writes GlobalSettingsList as "GlobalSettings" (leaving the list sorted,
+  // without the later lines of a key that occurs more than once).
   // False when the file could not be written.
   bool SaveSettings();
 
@@ -170,7 +171,9 @@ bool TryParseSettingInt(const std::string& text, int32_t* value);
 bool TryParseSettingBool(const std::string& text, bool* value);
 std::string SettingBoolText(bool value);  // "True" / "False"
 
-// Sorts `lines` (case ignored, CompareTextAnsi order) and replaces the section
+// Drops every line of `lines` whose key (case ignored) an earlier line
+// already has, as readers take the first line of a key and never see the
+// others; sorts the rest (case ignored, CompareTextAnsi order) and replaces the section
 // of the INI file `file_name` by them: the old section is removed and the new
 // one appended at the end; other sections and lines are written back
 // unchanged. The folder is created if missing; the file is replaced

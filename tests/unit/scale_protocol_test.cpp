@@ -303,6 +303,25 @@ TEST(SettingsTest, ChangesRoundTripAndUnknownOrMistypedNamesAreRefused) {
   EXPECT_FALSE(DecodeSettings(mistyped.Take(), &out, &error));
 }
 
+// The refusal of a setting name is sent back as a reply's message, which
+// must be UTF-8 whatever bytes the name held.
+TEST(SettingsTest, ARefusedNameThatIsNotUtf8IsNotQuotedInTheError) {
+  for (const std::string& name : {std::string("Paper\xFF\xFFType"), std::string("\xC0\xAF"),
+                                  std::string("Volume\xED\xA0\x80")}) {
+    SCOPED_TRACE(name);
+    PayloadWriter w;
+    w.PutU16(1);
+    w.PutText(name);
+    w.PutU8(0);
+    w.PutI32(1);
+    std::vector<SettingChange> out;
+    std::string error;
+    EXPECT_FALSE(DecodeSettings(w.Take(), &out, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(IsValidUtf8(error)) << error;
+  }
+}
+
 TEST(SettingsTest, UserBarCodeIsTwelveHexDigits) {
   EXPECT_TRUE(IsUserBarCode("35000000000A"));
   EXPECT_TRUE(IsUserBarCode("abcdef012345"));
@@ -347,6 +366,38 @@ TEST(OtherMessagesTest, HotKeysFontsFilesRepliesAndInfoRoundTrip) {
   ASSERT_TRUE(DecodeInfo(EncodeInfo("SN-1", "v2"), &serial, &version, &error));
   EXPECT_EQ(serial, "SN-1");
   EXPECT_EQ(version, "v2");
+}
+
+TEST(OtherMessagesTest, CheckReplyKeepsTheCodeRangeMessageAndBodyRules) {
+  constexpr uint8_t kInfo = static_cast<uint8_t>(Op::kGetInfo);
+  constexpr uint8_t kSettings = static_cast<uint8_t>(Op::kGetSettings);
+  constexpr uint8_t kClear = static_cast<uint8_t>(Op::kClear);
+  constexpr uint8_t kLabel = static_cast<uint8_t>(Op::kSetLabel);
+  const struct {
+    uint8_t request;
+    Reply reply;
+    bool ok;
+  } cases[] = {
+      {kClear, {0, "", ""}, true},
+      {kInfo, {0, "", EncodeInfo("SN", "v1")}, true},
+      {kSettings, {0, "", "body"}, true},  // the settings decoder judges the body
+      {kLabel, {5, "disk full", ""}, true},
+      {kLabel, {kMaxScaleResult, "", ""}, true},
+      {kClear, {kMaxScaleResult + 1, "", ""}, false},  // would pass for a driver code
+      {kClear, {1005, "", ""}, false},
+      {kClear, {-1, "", ""}, false},
+      {kClear, {0, "", "x"}, false},         // a body the operation does not have
+      {kClear, {0, "done", ""}, false},      // a message with success
+      {kLabel, {4, "refused", "x"}, false},  // bytes after an error
+      {kLabel, {4, "bad \xFF", ""}, false},  // a message that is not UTF-8
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.request) + " " + std::to_string(c.reply.Code) + " '" +
+                 c.reply.Message + "' '" + c.reply.Body + "'");
+    std::string error;
+    EXPECT_EQ(CheckReply(c.request, c.reply, &error), c.ok);
+    EXPECT_EQ(error.empty(), c.ok);
+  }
 }
 
 TEST(OtherMessagesTest, OperationNames) {

@@ -153,6 +153,35 @@ TEST_F(SettingsTest, BooleansReadFromWordsInAnyCaseOrNumbers) {
   EXPECT_FALSE(log_.Options().Contains(slRewrite));
 }
 
+// A key written twice counts by its first line; a save must not let a later
+// line take over, whether the sort puts it first or it is written last.
+TEST_F(SettingsTest, SaveKeepsTheValueInEffectOfARepeatedKey) {
+  struct Case {
+    std::string lines;  // the section's lines, CR LF each
+    bool enable_log_file;
+  };
+  const Case cases[] = {
+      {"enablelogfile=false\r\nEnableLogFile=True\r\n", false},  // later line sorts after
+      {"EnableLogFile=True\r\nenablelogfile=False\r\n", true},   // later line sorts first
+      {"EnableLogFile =True\r\nEnableLogFile=False\r\n", true},  // keys alike once trimmed
+      {"EnableLogFile=False\r\nX=1\r\nENABLELOGFILE=True\r\nEnableLogFile=1\r\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    WriteIni("[GlobalSettings]\r\n" + c.lines);
+    settings_.LoadSettings();
+    ASSERT_EQ(c.enable_log_file, settings_.EnableLogFile);
+    ASSERT_TRUE(settings_.SaveSettings());
+    EXPECT_EQ(c.enable_log_file, settings_.ReadSettingValue("EnableLogFile", !c.enable_log_file));
+
+    MServiceSettings reloaded(exe_, log_, clock_);
+    reloaded.IniFileName = settings_.IniFileName;
+    reloaded.LoadSettings();
+    EXPECT_EQ(c.enable_log_file, reloaded.EnableLogFile);
+    EXPECT_EQ(settings_.GlobalSettingsList.size(), reloaded.GlobalSettingsList.size());
+  }
+}
+
 TEST_F(SettingsTest, BadValueStopsTheLoadAtThatKey) {
   WriteIni("[GlobalSettings]\r\nSendThreadsCount=7\r\nImportInterval=30\r\n");
   settings_.LoadSettings();

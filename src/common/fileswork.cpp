@@ -1,6 +1,8 @@
 #include "common/fileswork.h"
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <vector>
 
 #include "platform/files.h"
@@ -21,6 +23,9 @@ const std::array<std::string, kFontFileNameCount + 1> kFontFileNames = {
 
 // Temporary names tried before GetUniqueFileName gives up.
 constexpr int kMaxUniqueNameAttempts = 256;
+
+// The prefix of the service's unique names in the query folder.
+constexpr char kUniqueNamePrefix[] = "svc";
 
 }  // namespace
 
@@ -45,7 +50,7 @@ std::string GetUniqueFileName(const std::string& folder, std::string* error) {
   std::string result;
   for (int attempt = 0; attempt < kMaxUniqueNameAttempts; ++attempt) {
     std::string path;
-    if (!CreateUniqueTempFile(folder, "svc", &path, error))
+    if (!CreateUniqueTempFile(folder, kUniqueNamePrefix, &path, error))
       break;
     const std::string name = ExtractFileName(path);
     const std::string base = ExtractFileName(ChangeFileExt(path, ""));
@@ -67,6 +72,19 @@ std::string GetUniqueFileName(const std::string& folder, std::string* error) {
   for (const std::string& path : base_taken)
     DeleteFile(path);
   return result;
+}
+
+bool IsUniqueFileNameTemporary(const std::string& name) {
+  const std::string prefix = kUniqueNamePrefix;
+  const std::string extension = ".TMP";
+  if (name.size() <= prefix.size() + extension.size() ||
+      name.size() > prefix.size() + 4 + extension.size() || name.rfind(prefix, 0) != 0 ||
+      name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
+    return false;
+  }
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                     name.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
 bool CopyFileToFolder(const std::string& source, const std::string& folder) {

@@ -32,6 +32,11 @@ constexpr int kSearchPathNotFound = 3;
 // given) set to the reason.
 std::string GetUniqueFileName(const std::string& folder, std::string* error = nullptr);
 
+// True for the name of a file that GetUniqueFileName creates and deletes
+// again during the call ("svc" + 1 to 4 upper-case hexadecimal digits +
+// ".TMP"); a process that ends during the call leaves it behind.
+bool IsUniqueFileNameTemporary(const std::string& name);
+
 // Copies `source` into `folder` under its own file name, replacing an
 // existing file. False for an empty `folder`.
 bool CopyFileToFolder(const std::string& source, const std::string& folder);

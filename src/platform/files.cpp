@@ -106,6 +106,10 @@ std::string SysFolderOf(const std::string& sysPath) {
   return slash == 0 ? "/" : sysPath.substr(0, slash);
 }
 
+// The temporary file's name after the target's name: "." + 8 hexadecimal
+// digits + ".tmp".
+constexpr size_t kTempTailSize = 1 + 8 + 4;
+
 // Creates and opens a new file beside `sysTarget` (system form), named
 // after it so that it is recognisable, yet with an extension that no
 // scan of the service picks up. Returns the descriptor, or -1.
@@ -372,6 +376,22 @@ bool WriteFileAtomic(const std::string& path, const std::string& contents, std::
     return WriteAll(fd, contents.data(), contents.size());
   });
   return ok || FailWithErrno(error);
+}
+
+std::string ReplacedFileOfTemporary(const std::string& name) {
+  if (name.size() < 2 + kTempTailSize || name.front() != '.' ||
+      name.compare(name.size() - 4, 4, ".tmp") != 0) {
+    return "";
+  }
+  const size_t dot = name.size() - kTempTailSize;
+  if (name[dot] != '.')
+    return "";
+  for (size_t i = dot + 1; i < dot + 9; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+      return "";
+  }
+  return name.substr(1, dot - 1);
 }
 
 bool AppendToFile(const std::string& path, const std::string& data, std::string* error) {

@@ -70,6 +70,11 @@ bool ReadFileChunks(const std::string& path, size_t chunkSize,
 // false with "The file is read-only". The folder must exist.
 bool WriteFileAtomic(const std::string& path, const std::string& contents,
                      std::string* error = nullptr);
+// The name of the file that a temporary file of WriteFileAtomic or
+// CopyFileReplace stands for: "." + name + "." + 8 hexadecimal digits +
+// ".tmp" gives name (its first 200 bytes); any other name gives "". A
+// process that ends during such a call leaves its temporary file behind.
+std::string ReplacedFileOfTemporary(const std::string& name);
 // Appends `data` and flushes; creates the file when missing. The data is
 // handed to the system at once (nothing stays buffered in the process);
 // it is not forced to disk.

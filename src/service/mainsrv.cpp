@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/fileswork.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system_formats.h"
@@ -157,6 +158,7 @@ bool TMainTarvoService::ServiceStart() {
 
   DeleteQueryFiles(".lck");
   DeleteOrphanDataFiles();
+  DeleteLeftoverTemporaries();
   CreateQueryThreads();
   ActivateCommandServers();
 
@@ -419,6 +421,33 @@ void TMainTarvoService::DeleteOrphanDataFiles() {
     } else {
       LogWrite("ServiceStart: Error delete orphan data file <" + entry.Name + ">.", 5);
     }
+  }
+}
+
+void TMainTarvoService::DeleteLeftoverTemporaries() {
+  const auto remove = [this](const std::string& folder, const FileEntry& entry) {
+    if (DeleteFile(folder + entry.Name)) {
+      LogWrite("ServiceStart: Delete leftover temporary file <" + entry.Name + ">.", 1);
+    } else {
+      LogWrite("ServiceStart: Error delete leftover temporary file <" + entry.Name + ">.", 5);
+    }
+  };
+  const std::string query = IncludeTrailingPathDelimiter(settings_->Snapshot().QueryPath);
+  if (query.size() > 1) {
+    for (const FileEntry& entry : ListFolder(query)) {
+      if (entry.Kind == FileKind::kRegular &&
+          (IsUniqueFileNameTemporary(entry.Name) || !ReplacedFileOfTemporary(entry.Name).empty())) {
+        remove(query, entry);
+      }
+    }
+  }
+  const std::string ini = ExtractFileName(settings_->IniFileName);
+  const std::string programFolder = ExtractFilePath(settings_->IniFileName);
+  if (ini.empty() || programFolder.empty())
+    return;
+  for (const FileEntry& entry : ListFolder(programFolder, ".*.tmp")) {
+    if (entry.Kind == FileKind::kRegular && ReplacedFileOfTemporary(entry.Name) == ini)
+      remove(programFolder, entry);
   }
 }
 

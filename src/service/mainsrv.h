@@ -96,6 +96,10 @@ class TMainTarvoService : public ServiceHost {
   // process that ended while it deleted a finished command leaves them. Only
   // while no import scan runs (it writes the ".dat" first).
   void DeleteOrphanDataFiles();
+  // Deletes the temporary files that a process ended during a write leaves:
+  // those of the query folder's unique names and copies, and those of the
+  // settings file. Only while nothing else writes there (at start).
+  void DeleteLeftoverTemporaries();
 
   // True when the service thread has been told to end (a stop was served).
   bool Terminated() const { return terminated_; }

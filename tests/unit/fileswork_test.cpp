@@ -73,6 +73,20 @@ TEST(GetUniqueFileNameTest, BaseNameSharedByNoEntry) {
   EXPECT_TRUE(ListFolder(dir.path(), "*.TMP").empty());
 }
 
+TEST(GetUniqueFileNameTest, ItsTemporaryNamesAreKnownAndNoOthers) {
+  testing::TempDir dir;
+  for (int i = 0; i < 50; ++i) {
+    const std::string path = GetUniqueFileName(dir.path());
+    EXPECT_TRUE(IsUniqueFileNameTemporary(ExtractFileName(path))) << path;
+  }
+  for (const char* name : {"svc1.TMP", "svcFFFF.TMP", "svc0A1.TMP"})
+    EXPECT_TRUE(IsUniqueFileNameTemporary(name)) << name;
+  for (const char* name : {"svc.TMP", "svc10000.TMP", "svc1.tmp", "svc1.cmd", "svcG1.TMP",
+                           "svc1a.TMP", "xsvc1.TMP", "svc1.TMP.dat", ""}) {
+    EXPECT_FALSE(IsUniqueFileNameTemporary(name)) << name;
+  }
+}
+
 TEST(GetUniqueFileNameTest, FailsWithoutAFolder) {
   testing::TempDir dir;
   EXPECT_EQ("", GetUniqueFileName(dir.File("missing")));

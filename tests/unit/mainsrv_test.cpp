@@ -365,6 +365,37 @@ TEST_F(ServiceFixture, StaleLockFilesAndOrphanDataAreDeletedAtStart) {
   EXPECT_THAT(LogText(), HasSubstr("ServiceStart: Delete orphan data file <svc2.dat>."));
 }
 
+TEST_F(ServiceFixture, TemporariesLeftByAKilledProcessAreDeletedAtStart) {
+  WithDriver();
+  VerboseLog();
+  const struct {
+    const char* file;
+    bool kept;
+  } kCases[] = {
+      {"Query/svc1A2F.TMP", false},                     // a unique name being taken
+      {"Query/.svc1A2F.dat.0123ABCD.tmp", false},       // a data copy being written
+      {"Query/.svc1A2F.cmd.FFFFFFFF.tmp", false},       // a command being written
+      {".tarvo-scale-server.ini.89ABCDEF.tmp", false},  // the settings being saved
+      {"Query/svc2.cmd", true},
+      {"Query/svc2.dat", true},
+      {"Query/svc12345.TMP", true},  // not a name the service takes
+      {"Query/notes.tmp", true},
+      {"Query/.svc3.dat.0123abcd.tmp", true},
+      {"Query/Archive/.svc4.dat.0123ABCD.tmp", true},
+      {".other.ini.89ABCDEF.tmp", true},         // not the service's settings file
+      {"Import/.goods.txt.0123ABCD.tmp", true},  // the import folder is not the service's
+  };
+  for (const auto& c : kCases)
+    dir_.Write(c.file, "x");
+  auto service = MakeService();
+  ASSERT_TRUE(service->ServiceStart());
+  for (const auto& c : kCases)
+    EXPECT_EQ(FileExists(dir_.File(c.file)), c.kept) << c.file;
+  EXPECT_THAT(LogText(), HasSubstr("ServiceStart: Delete leftover temporary file <svc1A2F.TMP>."));
+  EXPECT_THAT(LogText(), HasSubstr("ServiceStart: Delete leftover temporary file "
+                                   "<.tarvo-scale-server.ini.89ABCDEF.tmp>."));
+}
+
 TEST_F(ServiceFixture, ConstructionWritesItsLinesOnceTheLogHasAFile) {
   WithDriver();
   VerboseLog();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -106,6 +107,57 @@ TEST(FilesTest, AtomicWriteLeavesNoTemporaryFileAndKeepsPermissions) {
   // A missing folder fails and creates nothing.
   EXPECT_FALSE(WriteFileAtomic(dir.File("no/such/file"), "x"));
   EXPECT_FALSE(DirectoryExists(dir.File("no")));
+}
+
+TEST(FilesTest, TemporaryFilesOfAReplacementNameTheirTarget) {
+  const struct {
+    std::string name;
+    std::string target;
+  } kCases[] = {
+      {".settings.ini.0123ABCD.tmp", "settings.ini"},
+      {".svc1A.dat.FFFFFFFF.tmp", "svc1A.dat"},
+      {".a.00000000.tmp", "a"},
+      {"." + std::string(200, 'n') + ".0123ABCD.tmp", std::string(200, 'n')},
+      {"settings.ini.0123ABCD.tmp", ""},  // no leading point
+      {"..0123ABCD.tmp", ""},             // no target
+      {".settings.ini.0123abcd.tmp", ""},
+      {".settings.ini.0123ABC.tmp", ""},
+      {".settings.ini.0123ABCDE.tmp", ""},
+      {".settings.ini.0123ABCD.TMP", ""},
+      {".settings.ini-0123ABCD.tmp", ""},
+      {"settings.ini", ""},
+      {"", ""},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(ReplacedFileOfTemporary(c.name), c.target) << c.name;
+
+  // The names the writers really use, seen while they write.
+  TempDir dir;
+  const std::string target = "journal.log";
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    const std::string data(1 << 20, 'd');
+    for (int i = 0; i < 400 && !done; ++i) {
+      WriteFileAtomic(dir.File(target), data);
+      CopyFileReplace(dir.File(target), dir.File("copy.dat"));
+    }
+    done = true;
+  });
+  std::set<std::string> seen;
+  while (!done) {
+    for (const FileEntry& e : ListFolder(dir.path())) {
+      if (e.Name != target && e.Name != "copy.dat")
+        seen.insert(e.Name);
+    }
+    if (seen.size() >= 2)
+      done = true;
+  }
+  writer.join();
+  ASSERT_FALSE(seen.empty()) << "no temporary file seen during 800 writes";
+  for (const std::string& name : seen) {
+    const std::string named = ReplacedFileOfTemporary(name);
+    EXPECT_TRUE(named == target || named == "copy.dat") << name;
+  }
 }
 
 TEST(FilesTest, ReadersNeverSeePartOfAnAtomicWrite) {

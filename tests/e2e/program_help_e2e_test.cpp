@@ -1,11 +1,14 @@
 // Every program answers --help and --version without doing anything else,
-// and the benchmarks refuse what they do not understand.
+// the benchmarks refuse what they do not understand, and tarvoctl's manual
+// page lists the commands its --help lists.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -120,6 +123,58 @@ TEST(ProgramHelpE2ETest, ToolsAnswerHelpAndVersionAndBenchmarksRefuseWhatTheyDoN
       EXPECT_EQ(run.out, c.shown) << what;
     }
   }
+}
+
+// The commands in the "Subcommands:" list of tarvoctl --help.
+std::set<std::string> HelpCommands(const std::string& help) {
+  std::set<std::string> commands;
+  std::istringstream in(help);
+  bool listing = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "Subcommands:") {
+      listing = true;
+    } else if (listing && line.rfind("  ", 0) == 0 && line.size() > 2 && line[2] != ' ') {
+      commands.insert(line.substr(2, line.find(' ', 2) - 2));
+    } else if (listing && line.find_first_not_of(' ') == std::string::npos) {
+      listing = false;
+    }
+  }
+  return commands;
+}
+
+// The commands of the COMMANDS section of a manual page: the first word of
+// each tag line that follows a .TP.
+std::set<std::string> ManCommands(const std::string& page) {
+  std::set<std::string> commands;
+  std::istringstream in(page);
+  bool section = false, tag = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(".SH", 0) == 0) {
+      section = line == ".SH COMMANDS";
+    } else if (section && line == ".TP") {
+      tag = true;
+    } else if (tag) {
+      tag = false;
+      std::string word = line.substr(line.find(' ') + 1);
+      if (!word.empty() && word[0] == '"')
+        word.erase(0, 1);
+      commands.insert(word.substr(0, word.find_first_of(" \"")));
+    }
+  }
+  return commands;
+}
+
+TEST(ProgramHelpE2ETest, TheManualPageOfTarvoctlListsTheCommandsOfItsHelp) {
+  TempDir dir;
+  const Outcome run = RunProgram(BinDir() + "/tarvoctl", {"--help"}, dir.path());
+  ASSERT_EQ(run.code, 0) << run.err;
+  const std::set<std::string> help = HelpCommands(run.out);
+  ASSERT_GE(help.size(), 10u) << run.out;
+  std::ifstream file(std::string(TARVO_SOURCE_DIR) + "/man/tarvoctl.1");
+  ASSERT_TRUE(file) << "man/tarvoctl.1";
+  std::stringstream page;
+  page << file.rdbuf();
+  EXPECT_EQ(ManCommands(page.str()), help);
 }
 
 }  // namespace

@@ -177,7 +177,13 @@ class RateReporter : public benchmark::ConsoleReporter {
 }  // namespace tarvo
 
 int main(int argc, char** argv) {
+  // Google Benchmark takes its --benchmark_* flags (and answers --help);
+  // anything left is not understood.
   benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    std::fprintf(stderr, "usage: driver_bench [--benchmark_filter=REGEX] [--benchmark_*...]\n");
+    return 2;
+  }
   tarvo::Bench shared;
   tarvo::bench = &shared;
   std::printf("emulator state folder: %s\n", shared.dir().c_str());

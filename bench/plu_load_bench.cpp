@@ -13,6 +13,7 @@
 // wc -l, and under 250 bytes per PLU beyond the name.
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -104,6 +105,28 @@ uintmax_t WriteFile(const std::string& path, long lines) {
   return std::filesystem::file_size(path);
 }
 
+const char kUsage[] = "usage: plu_load_bench [LINES [load]]";
+
+// The command line: an optional line count (1 to 100,000,000) and then an
+// optional "load". False on anything else.
+bool ParseArgs(int argc, char** argv, long* lines, bool* loadOnly) {
+  if (argc > 3)
+    return false;
+  if (argc > 1) {
+    const std::string text = argv[1];
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, *lines);
+    if (r.ec != std::errc() || r.ptr != end || *lines < 1 || *lines > 100000000)
+      return false;
+  }
+  if (argc > 2) {
+    if (std::string(argv[2]) != "load")
+      return false;
+    *loadOnly = true;
+  }
+  return true;
+}
+
 // Runs `command` and returns its standard output.
 std::string Run(const std::string& command) {
   std::string output;
@@ -129,8 +152,17 @@ double Best(int rounds, Run run) {
 }
 
 int main(int argc, char** argv) {
-  const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const bool loadOnly = argc > 2 && std::string(argv[2]) == "load";
+  long lines = 1000000;
+  bool loadOnly = false;
+  if (!ParseArgs(argc, argv, &lines, &loadOnly)) {
+    const bool help =
+        argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h");
+    std::fprintf(help ? stdout : stderr,
+                 "%s\n  LINES  lines of the generated PLU file, 1 to 100000000 (1000000)\n"
+                 "  load   time the load alone, without python3 and wc -l\n",
+                 kUsage);
+    return help ? 0 : 2;
+  }
   const int rounds = 3;  // every time is the best of three runs
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() /

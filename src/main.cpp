@@ -1,5 +1,6 @@
 // tarvo-scale-server: the service. Without a switch it runs in the
-// foreground; INSTALL, UNINSTALL and SILENT manage its systemd unit.
+// foreground; INSTALL, UNINSTALL and SILENT manage its systemd unit;
+// --help and --version answer and end before anything else is done.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +11,16 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  switch (tarvo::FindProgramRequest(args)) {
+    case tarvo::ProgramRequest::kHelp:
+      std::fputs(tarvo::ServiceHelpText().c_str(), stdout);
+      return 0;
+    case tarvo::ProgramRequest::kVersion:
+      std::fputs(tarvo::ServiceVersionText().c_str(), stdout);
+      return 0;
+    case tarvo::ProgramRequest::kRun:
+      break;
+  }
   tarvo::AutomationRegistry registry;
   tarvo::RegisterScaleDriver(registry);
   if (!registry.LoadTableFromEnvironment()) {

@@ -281,6 +281,15 @@ ControlRequest WaitControlRequest(int timeoutMs) {
   }
 }
 
+bool StartedBySystemd() {
+  for (const char* name : {"INVOCATION_ID", "JOURNAL_STREAM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0')
+      return true;
+  }
+  return false;
+}
+
 std::string ServiceUnitFolder() {
   const char* folder = std::getenv("TARVO_SYSTEMD_UNIT_DIR");
   if (folder == nullptr || *folder == '\0')
@@ -306,7 +315,8 @@ bool InstallService(const ServiceRegistration& reg, std::string* error) {
       "Description=" +
       UnitText(reg.DisplayName) +
       "\n"
-      "After=network.target\n"
+      "Wants=network-online.target\n"
+      "After=network-online.target\n"
       "\n"
       "[Service]\n"
       "Type=simple\n"

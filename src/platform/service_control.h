@@ -24,6 +24,11 @@ void InstallControlHandlers();
 // signals arriving at any moment; without the handlers it only waits.
 ControlRequest WaitControlRequest(int timeoutMs);
 
+// True when systemd started this process: it sets INVOCATION_ID for every
+// service it runs, and JOURNAL_STREAM when standard error goes to the
+// journal.
+bool StartedBySystemd();
+
 // Registration data of the unit.
 struct ServiceRegistration {
   std::string Name;         // MainTarvoService
@@ -38,11 +43,11 @@ std::string ServiceUnitFolder();
 bool ServiceExists(const std::string& name);
 
 // Writes the unit <Name>.service (automatic start for multi-user.target,
-// restart on failure), creating the folder when missing, and, where systemd
-// runs and the folder is its own, reloads and enables it (systemctl). Fails
-// when the unit exists already ("The specified service already exists.").
-// On failure returns false, sets `error` (when given) and leaves no unit
-// behind.
+// started once the network is up, restarted on failure), creating the
+// folder when missing, and, where systemd runs and the folder is its own,
+// reloads and enables it (systemctl). Fails when the unit exists already
+// ("The specified service already exists."). On failure returns false, sets
+// `error` (when given) and leaves no unit behind.
 bool InstallService(const ServiceRegistration& reg, std::string* error = nullptr);
 
 // Disables the unit where systemd runs and removes its file; a running

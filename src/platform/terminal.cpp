@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace tarvo {
 
 namespace {
@@ -31,6 +33,22 @@ int TerminalColumns(StandardStream stream, int fallback) {
       size.ws_col == 0)
     return fallback;
   return size.ws_col;
+}
+
+bool WriteStream(StandardStream stream, const std::string& text) {
+  if (stream == StandardStream::kInput)
+    return false;
+  const int fd = Descriptor(stream);
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace tarvo

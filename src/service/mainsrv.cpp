@@ -98,6 +98,13 @@ void TMainTarvoService::LogWrite(const std::string& text, int level) {
   if (!log_)
     return;
   tarvo::LogWrite(*log_, log_clients_.get(), clock_, text, level);
+  if (context_.echo) {
+    try {
+      context_.echo(text, level);
+    } catch (...) {
+      // Showing the event is a courtesy; the log has it already.
+    }
+  }
 }
 
 void TMainTarvoService::SwitchLogFile(bool enabled) {

@@ -50,6 +50,10 @@ struct ServiceContext {
   std::function<ControlRequest()> pollControl;
   // Where the install and uninstall notices go (UTF-8 text); null = nowhere.
   std::function<void(const std::string&)> notify;
+  // Is shown every log event as it is logged, whatever the log file's
+  // level (ANSI text, level); null = nowhere. Called on the thread that logs,
+  // possibly under one of its locks: it must only format and write.
+  std::function<void(const std::string&, int)> echo;
   // The four TCP ports are PortBase to PortBase + 3; 0 lets the system
   // pick free ports (tests). BindAddress "" listens on every local address.
   int PortBase = kDefaultPortBase;

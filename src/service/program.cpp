@@ -7,9 +7,12 @@
 
 #include "common/ip_address.h"
 #include "common/number_text.h"
+#include "common/verutil.h"
+#include "log/console_log.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
 #include "platform/system_formats.h"
+#include "platform/terminal.h"
 #include "service/mainsrv.h"
 #include "settings/inifile.h"
 
@@ -57,6 +60,51 @@ bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& 
       return true;
   }
   return false;
+}
+
+ProgramRequest FindProgramRequest(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h")
+      return ProgramRequest::kHelp;
+    if (arg == "--version")
+      return ProgramRequest::kVersion;
+  }
+  return ProgramRequest::kRun;
+}
+
+std::string ServiceHelpText() {
+  return "usage: tarvo-scale-server [/INSTALL | /UNINSTALL] [/SILENT]\n"
+         "       tarvo-scale-server --help | --version\n"
+         "\n"
+         "Keeps a shop's networked scales loaded from the files dropped into its import\n"
+         "folder. Without a switch it runs in the foreground until SIGTERM or SIGINT; on a\n"
+         "terminal it also shows every log event on standard error.\n"
+         "\n"
+         "Switches (after \"/\" or \"-\", in any letter case):\n"
+         "  INSTALL    write and enable the systemd unit MainTarvoService.service\n"
+         "  UNINSTALL  disable and remove the unit\n"
+         "  SILENT     print no notice after INSTALL or UNINSTALL; with INSTALL, an\n"
+         "             installed unit is not an error\n"
+         "  --help     this text\n"
+         "  --version  the program's version\n"
+         "\n"
+         "Beside the executable: tarvo-scale-server.ini (the settings), Import/ (the\n"
+         "watched folder), Query/ (the command queue) and Log/ (the log and journals).\n"
+         "\n"
+         "Environment:\n"
+         "  TARVO_PORT_BASE            first of the four TCP ports (6524)\n"
+         "  TARVO_BIND_ADDRESS         the one local IPv4 address to listen on (all)\n"
+         "  TARVO_SCALE_PORT           the scales' TCP port (5001)\n"
+         "  TARVO_TIMER_SCALE          test aid: multiplies the workers' timers (1)\n"
+         "  TARVO_AUTOMATION_REGISTRY  INI file replacing the table of driver ProgIDs\n"
+         "  TARVO_SYSTEMD_UNIT_DIR     folder of the unit file (/etc/systemd/system)\n"
+         "  TARVO_DECIMAL_SEPARATOR, TARVO_SHORT_DATE_FORMAT, TARVO_TIME_SEPARATOR\n"
+         "                             the shop's number and date conventions\n"
+         "  NO_COLOR                   set: the log on the terminal is not coloured\n";
+}
+
+std::string ServiceVersionText() {
+  return "tarvo-scale-server " + GetFileVersion("") + "\n";
 }
 
 bool IsServiceInstalled(const std::vector<std::string>& args) {
@@ -112,8 +160,17 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
 
   const bool install = FindCmdLineSwitch(args, "INSTALL");
   const bool uninstall = FindCmdLineSwitch(args, "UNINSTALL");
-  if (!install && !uninstall)
+  if (!install && !uninstall) {
     InstallControlHandlers();
+    if (ShouldShowConsoleLog(IsTerminal(StandardStream::kError), StartedBySystemd())) {
+      const bool colour = GetEnv("NO_COLOR").empty() && GetEnv("TERM") != "dumb";
+      const Clock* clock = context.clock;
+      context.echo = [clock, colour](const std::string& text, int level) {
+        WriteStream(StandardStream::kError,
+                    ConsoleLogLine(CutEventText(text), level, clock->LocalNow(), colour));
+      };
+    }
+  }
 
   auto service = std::make_unique<TMainTarvoService>(context);
   if (IsServiceInstalled(args))

@@ -63,6 +63,10 @@ class ServiceFixture : public ::testing::Test {
       return r;
     };
     context.notify = [this](const std::string& text) { notices_ += text; };
+    context.echo = [this](const std::string& text, int level) {
+      std::lock_guard<std::mutex> lock(mu_);
+      echoed_.push_back("{" + std::to_string(level) + "} " + text);
+    };
     context.PortBase = 0;  // free ports: tests run side by side
     return std::make_unique<TMainTarvoService>(context);
   }
@@ -99,6 +103,7 @@ class ServiceFixture : public ::testing::Test {
   std::mutex mu_;
   std::deque<ControlRequest> requests_;
   std::string notices_;
+  std::vector<std::string> echoed_;  // "{level} text" of every event shown
 };
 
 TEST_F(ServiceFixture, StartWithoutDriverFailsWithTwoErrorLines) {
@@ -113,6 +118,27 @@ TEST_F(ServiceFixture, StartWithoutDriverFailsWithTwoErrorLines) {
   const size_t message = log.find("ServiceStart: Invalid class string", notFound);
   EXPECT_NE(message, std::string::npos) << log;
   EXPECT_THAT(log, Not(HasSubstr("ServiceStart: Service started.")));
+}
+
+TEST_F(ServiceFixture, EveryEventIsShownWhateverReachesTheLogFile) {
+  {
+    auto service = MakeService();
+    EXPECT_FALSE(service->ServiceStart());
+    EXPECT_THAT(LogText(), Not(HasSubstr("Settings: Load settings.")));
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  const std::vector<std::string> expected = {"{2} ServiceConstructor: Log created.",
+                                             "{2} ServiceConstructor: Object created.",
+                                             "{1} ServiceStart: Service starting.",
+                                             "{0} Settings: Load settings.",
+                                             "{5} ServiceStart: Tarvo OLE-driver not found!.",
+                                             "{3} ServiceDestroy: Start destroing."};
+  size_t next = 0;
+  for (const std::string& line : echoed_) {
+    if (next < expected.size() && line == expected[next])
+      ++next;
+  }
+  EXPECT_EQ(next, expected.size()) << "missing or out of order: " << expected[next];
 }
 
 TEST_F(ServiceFixture, StartSetsDriverPropertiesInOrderAndLogsStarted) {

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -33,6 +35,40 @@ class ServiceInstallTest : public ::testing::Test {
   TempDir dir_;
 };
 
+TEST(StartedBySystemdTest, EitherVariableOfSystemdTellsIt) {
+  const struct {
+    const char* invocation;  // null: unset
+    const char* journal;
+    bool systemd;
+  } kCases[] = {
+      {nullptr, nullptr, false},
+      {"", "", false},
+      {"9f2d3c6a1b7e4f0a8c5d2e1f3a4b5c6d", nullptr, true},
+      {nullptr, "8:12345", true},
+      {"9f2d3c6a1b7e4f0a8c5d2e1f3a4b5c6d", "8:12345", true},
+  };
+  const auto set = [](const char* name, const char* value) {
+    if (value == nullptr)
+      ::unsetenv(name);
+    else
+      ::setenv(name, value, 1);
+  };
+  const auto saved = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+  };
+  const std::optional<std::string> invocation = saved("INVOCATION_ID");
+  const std::optional<std::string> journal = saved("JOURNAL_STREAM");
+  for (const auto& c : kCases) {
+    set("INVOCATION_ID", c.invocation);
+    set("JOURNAL_STREAM", c.journal);
+    EXPECT_EQ(StartedBySystemd(), c.systemd) << (c.invocation ? c.invocation : "(unset)") << " / "
+                                             << (c.journal ? c.journal : "(unset)");
+  }
+  set("INVOCATION_ID", invocation ? invocation->c_str() : nullptr);
+  set("JOURNAL_STREAM", journal ? journal->c_str() : nullptr);
+}
+
 TEST_F(ServiceInstallTest, UnitFolderComesFromTheEnvironment) {
   EXPECT_EQ(ServiceUnitFolder(), dir_.path());
   ::unsetenv("TARVO_SYSTEMD_UNIT_DIR");
@@ -49,7 +85,8 @@ TEST_F(ServiceInstallTest, InstallWritesTheUnit) {
   EXPECT_EQ(dir_.Read("MainTarvoService.service"),
             "[Unit]\n"
             "Description=Tarvo Scale Server\n"
-            "After=network.target\n"
+            "Wants=network-online.target\n"
+            "After=network-online.target\n"
             "\n"
             "[Service]\n"
             "Type=simple\n"

@@ -76,5 +76,35 @@ TEST(TerminalTest, TellsATerminalFromAFileOnEachStreamAndReadsItsWidth) {
   }
 }
 
+TEST(TerminalTest, WriteStreamWritesTheWholeTextToOutputOrError) {
+  const struct {
+    StandardStream stream;
+    int fd;
+  } kStreams[] = {{StandardStream::kOutput, STDOUT_FILENO},
+                  {StandardStream::kError, STDERR_FILENO}};
+  // Bytes of every value, zero included.
+  std::string text;
+  for (int i = 0; i < 3000; ++i)
+    text.push_back(static_cast<char>(i % 256));
+  for (const auto& s : kStreams) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    bool written = false;
+    {
+      Redirect redirect(s.fd, pipeFds[1]);
+      written = WriteStream(s.stream, text);
+    }
+    ::close(pipeFds[1]);
+    std::string read;
+    char buf[1024];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof(buf))) > 0;)
+      read.append(buf, static_cast<size_t>(n));
+    ::close(pipeFds[0]);
+    EXPECT_TRUE(written) << "descriptor " << s.fd;
+    EXPECT_EQ(read, text) << "descriptor " << s.fd;
+  }
+  EXPECT_FALSE(WriteStream(StandardStream::kInput, "x"));
+}
+
 }  // namespace
 }  // namespace tarvo

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"tarvoctl: steer and watch a running Tarvo Scale Server over its TCP ports.",
                "tarvoctl"};
-  app.set_version_flag("--version", tarvo::ProgramVersion());
+  app.set_version_flag("--version", std::string("tarvoctl ") + tarvo::ProgramVersion());
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("--host", options.Where.Host, "the service's IPv4 address")->capture_default_str();

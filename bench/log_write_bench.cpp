@@ -5,7 +5,8 @@
 //                       reaches the file, with C live-log clients;
 //   BM_WorkerLogLine    what a worker's AddLog costs: the hand-off to the
 //                       main thread that runs LogWrite, with 1 and 5 workers
-//                       logging at once (time per line of all workers).
+//                       logging at once (items_per_second: lines a second of
+//                       all workers together).
 // Run by hand, never by ctest:
 //   cmake --build build --target log_write_bench && build/bin/log_write_bench
 // Prints LogWrite/plain for 0 and 10 clients; the target is at most 3.
@@ -14,7 +15,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>

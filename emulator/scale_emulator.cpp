@@ -172,11 +172,13 @@ struct ScaleEmulator::Scale {
 
   // When the stale mirror is to be written: once the scale is idle, or
   // when the oldest change has waited long enough; never sooner after the
-  // last write than that write took, so writing takes at most half the time.
+  // last write than that write took, so writing takes at most half the time,
+  // and a failed write is tried again kMirrorLagMs later.
   int64_t MirrorDue() const {
     const int64_t idle = last_request + kMirrorIdleMs;
     const int64_t lag = stale_since + std::max<int64_t>(kMirrorLagMs, 4 * last_write_ms);
-    return std::max(std::min(idle, lag), last_write_end + last_write_ms);
+    const int64_t pause = mirror_error.empty() ? last_write_ms : kMirrorLagMs;
+    return std::max(std::min(idle, lag), last_write_end + pause);
   }
 };
 
@@ -330,7 +332,9 @@ int64_t ScaleEmulator::WriteMirrorIfDue(Scale& s, bool now) {
     s.mirror_error.clear();
   } else {
     // Tried again later; until then the scale stores nothing new.
-    s.MarkStale(parts, end);
+    if (s.stale == 0)
+      s.stale_since = end;
+    s.stale |= parts;
     s.mirror_error = reason;
   }
   return s.stale == 0 ? kNever : s.MirrorDue();

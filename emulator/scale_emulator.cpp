@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -20,6 +22,15 @@ using scale::Reply;
 namespace {
 
 constexpr int kMaxConnectionsPerScale = 50;
+constexpr int64_t kNever = INT64_MAX;
+
+// The table mirrors, as bits of Scale::stale.
+enum MirrorPart : unsigned {
+  kPlusPart = 1,
+  kMessagesPart = 2,
+  kSettingsPart = 4,
+  kHotKeysPart = 8,
+};
 constexpr int kDelaySliceMs = 20;
 // The production dates a scale keeps: none (0) or 31.12.1899 to 31.12.9999.
 constexpr double kLastDate = 2958466.0;
@@ -136,9 +147,39 @@ struct ScaleEmulator::Scale {
   const std::string serial;
   std::unique_ptr<TcpServer> server;
 
-  std::mutex mu;  // guards the members below and the scale's folder
+  std::mutex mu;  // guards the members below
   ScaleMemory memory;
   int64_t operations = 0;  // requests of known operations received
+
+  // The mirror (written by the writer thread, and by Stop() after it).
+  unsigned stale = 0;          // MirrorPart bits whose files lag the memory
+  bool writing = false;        // a write of the mirror is under way
+  int64_t stale_since = 0;     // when the oldest unwritten change was made
+  int64_t last_request = 0;    // when the last change was made
+  int64_t last_write_end = 0;  // when the last mirror write ended
+  int64_t last_write_ms = 0;   // how long it took
+  std::string mirror_error;    // why the last mirror write failed; "" if it did not
+
+  // Marks `parts` stale; true when the mirror was current before.
+  bool MarkStale(unsigned parts, int64_t now) {
+    const bool was_current = stale == 0;
+    if (was_current)
+      stale_since = now;
+    stale |= parts;
+    last_request = now;
+    return was_current;
+  }
+
+  // When the stale mirror is to be written: once the scale is idle, or
+  // when the oldest change has waited long enough; never sooner after the
+  // last write than that write took, so writing takes at most half the time,
+  // and a failed write is tried again kMirrorLagMs later.
+  int64_t MirrorDue() const {
+    const int64_t idle = last_request + kMirrorIdleMs;
+    const int64_t lag = stale_since + std::max<int64_t>(kMirrorLagMs, 4 * last_write_ms);
+    const int64_t pause = mirror_error.empty() ? last_write_ms : kMirrorLagMs;
+    return std::max(std::min(idle, lag), last_write_end + pause);
+  }
 };
 
 ScaleEmulator::ScaleEmulator(EmulatorOptions options) : options_(std::move(options)) {}
@@ -181,6 +222,8 @@ bool ScaleEmulator::Start(std::string* error) {
     Stop();
     return false;
   }
+  mirror_stop_ = false;
+  mirror_writer_ = std::thread([this] { MirrorLoop(); });
   return true;
 }
 
@@ -188,7 +231,113 @@ void ScaleEmulator::Stop() {
   stopping_ = true;
   for (auto& s : scales_)
     s->server->Deactivate();
+  if (mirror_writer_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mirror_mu_);
+      mirror_stop_ = true;
+    }
+    mirror_cv_.notify_all();
+    mirror_writer_.join();
+  }
+  // No request comes any more: what is stale is written now.
+  for (auto& s : scales_) {
+    WriteMirrorIfDue(*s, true);
+    std::lock_guard<std::mutex> lock(s->mu);
+    if (!s->mirror_error.empty()) {
+      std::fprintf(stderr, "tarvo-scale-emu: %s: %s\n", s->address.c_str(),
+                   s->mirror_error.c_str());
+    }
+  }
   scales_.clear();
+}
+
+bool ScaleEmulator::MirrorCurrent() const {
+  for (const auto& s : scales_) {
+    std::lock_guard<std::mutex> lock(s->mu);
+    if (s->stale != 0 || s->writing)
+      return false;
+  }
+  return true;
+}
+
+void ScaleEmulator::WakeMirrorWriter() {
+  {
+    std::lock_guard<std::mutex> lock(mirror_mu_);
+    mirror_wake_ = true;
+  }
+  mirror_cv_.notify_one();
+}
+
+void ScaleEmulator::MirrorLoop() {
+  Clock* clock = Clock::Real();
+  std::unique_lock<std::mutex> lock(mirror_mu_);
+  while (!mirror_stop_) {
+    mirror_wake_ = false;
+    lock.unlock();
+    int64_t next = kNever;
+    for (auto& s : scales_)
+      next = std::min(next, WriteMirrorIfDue(*s, false));
+    lock.lock();
+    auto woken = [this] { return mirror_stop_ || mirror_wake_; };
+    if (next == kNever) {
+      mirror_cv_.wait(lock, woken);
+    } else {
+      const int64_t wait = std::max<int64_t>(next - clock->NowMillis(), 1);
+      mirror_cv_.wait_for(lock, std::chrono::milliseconds(wait), woken);
+    }
+  }
+}
+
+int64_t ScaleEmulator::WriteMirrorIfDue(Scale& s, bool now) {
+  Clock* clock = Clock::Real();
+  // Formatted under the lock, so that the files show one moment of the
+  // scale; written without it, so that requests go on meanwhile.
+  std::vector<std::pair<const char*, std::string>> files;
+  unsigned parts = 0;
+  {
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.stale == 0)
+      return kNever;
+    const int64_t due = s.MirrorDue();
+    if (!now && clock->NowMillis() < due)
+      return due;
+    parts = s.stale;
+    const ScaleMemory& m = s.memory;
+    if (parts & kPlusPart)
+      files.emplace_back("plus.tsv", FormatPlus(m.Plus));
+    if (parts & kMessagesPart)
+      files.emplace_back("messages.tsv", FormatMessages(m.Messages));
+    if (parts & kSettingsPart)
+      files.emplace_back("settings.ini", FormatSettings(m.Settings));
+    if ((parts & kHotKeysPart) && m.HotKeys)
+      files.emplace_back("hotkeys.tsv", FormatHotKeys(*m.HotKeys));
+    s.stale = 0;
+    s.writing = true;
+  }
+  const int64_t start = clock->NowMillis();
+  std::string reason;
+  bool ok = true;
+  for (const auto& [name, text] : files) {
+    if (!s.mirror.WriteText(name, text, &reason)) {
+      ok = false;
+      break;
+    }
+  }
+  const int64_t end = clock->NowMillis();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.writing = false;
+  s.last_write_end = end;
+  s.last_write_ms = end - start;
+  if (ok) {
+    s.mirror_error.clear();
+  } else {
+    // Tried again later; until then the scale stores nothing new.
+    if (s.stale == 0)
+      s.stale_since = end;
+    s.stale |= parts;
+    s.mirror_error = reason;
+  }
+  return s.stale == 0 ? kNever : s.MirrorDue();
 }
 
 void ScaleEmulator::Delay() {
@@ -254,7 +403,12 @@ void ScaleEmulator::Serve(Scale& s, TcpConnection& connection) {
 }
 
 Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
-  std::lock_guard<std::mutex> lock(s.mu);
+  std::unique_lock<std::mutex> lock(s.mu);
+  bool wake_writer = false;
+  // Marks the mirror files of `parts` stale.
+  auto changed = [&](unsigned parts) {
+    wake_writer = s.MarkStale(parts, Clock::Real()->NowMillis());
+  };
   Reply reply = [&]() -> Reply {
     if (!IsKnownOp(type))
       return Error(scale::kResultUnknownOp, "unknown operation");
@@ -269,6 +423,9 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
     };
     std::string error;
     std::string reason;  // why the scale's memory could not be stored
+    // The tables are refused while their mirror cannot be written.
+    const Reply tablesNotStored = notStored(s.mirror_error);
+    const bool tablesStorable = s.mirror_error.empty();
     switch (static_cast<Op>(type)) {
       case Op::kGetInfo:
         if (!payload.empty())
@@ -278,12 +435,11 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
       case Op::kClear: {
         if (!payload.empty())
           break;
-        ScaleMemory next;
-        next.Settings = m.Settings;
-        if (!mirror.WritePlus(next, &reason) || !mirror.WriteMessages(next, &reason))
-          return notStored(reason);
+        if (!tablesStorable)
+          return tablesNotStored;
         m.Plus.clear();
         m.Messages.clear();
+        changed(kPlusPart | kMessagesPart);
         return stored;
       }
 
@@ -291,21 +447,23 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
         std::vector<scale::PluRecord> records;
         if (!scale::DecodePlus(payload, &records, &error))
           break;
-        ScaleMemory next;
-        next.Plus = m.Plus;
+        // Checked whole before anything is stored: a refused record
+        // refuses the request.
         for (const scale::PluRecord& r : records) {
           std::string refused = CheckPlu(r);
           if (!refused.empty())
             return Error(scale::kResultInvalidData, refused);
-          // A scale keeps the production date as a day; its mirror and a
-          // restart show the day only, so the time of day is not kept here
-          // either.
-          scale::PluRecord& kept = next.Plus[r.Number] = r;
-          kept.ProductionDate = std::floor(kept.ProductionDate);
         }
-        if (!mirror.WritePlus(next, &reason))
-          return notStored(reason);
-        m.Plus.swap(next.Plus);
+        if (!tablesStorable)
+          return tablesNotStored;
+        // A scale keeps the production date as a day; its mirror and a
+        // restart show the day only, so the time of day is not kept here
+        // either.
+        for (scale::PluRecord& r : records) {
+          r.ProductionDate = std::floor(r.ProductionDate);
+          m.Plus[r.Number] = std::move(r);
+        }
+        changed(kPlusPart);
         return stored;
       }
 
@@ -313,18 +471,17 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
         std::vector<scale::MessageRecord> messages;
         if (!scale::DecodeMessages(payload, &messages, &error))
           break;
-        ScaleMemory next;
-        next.Messages = m.Messages;
         for (const scale::MessageRecord& message : messages) {
           if (message.No < 1) {
             return Error(scale::kResultInvalidData,
                          "message number " + std::to_string(message.No) + " is below 1");
           }
-          next.Messages[message.No] = message;
         }
-        if (!mirror.WriteMessages(next, &reason))
-          return notStored(reason);
-        m.Messages.swap(next.Messages);
+        if (!tablesStorable)
+          return tablesNotStored;
+        for (scale::MessageRecord& message : messages)
+          m.Messages[message.No] = std::move(message);
+        changed(kMessagesPart);
         return stored;
       }
 
@@ -356,20 +513,21 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
           }
           next.Settings[c.Key] = c.Value;
         }
-        if (!mirror.WriteSettings(next, &reason))
-          return notStored(reason);
+        if (!tablesStorable)
+          return tablesNotStored;
         m.Settings.swap(next.Settings);
+        changed(kSettingsPart);
         return stored;
       }
 
       case Op::kSetHotKeys: {
-        ScaleMemory next;
-        next.HotKeys.emplace();
-        if (!scale::DecodeHotKeys(payload, &*next.HotKeys, &error))
+        scale::HotKeyTable keys;
+        if (!scale::DecodeHotKeys(payload, &keys, &error))
           break;
-        if (!mirror.WriteHotKeys(next, &reason))
-          return notStored(reason);
-        m.HotKeys = next.HotKeys;
+        if (!tablesStorable)
+          return tablesNotStored;
+        m.HotKeys = keys;
+        changed(kHotKeysPart);
         return stored;
       }
 
@@ -402,6 +560,9 @@ Reply ScaleEmulator::Apply(Scale& s, uint8_t type, const std::string& payload) {
                  error.empty() ? scale::OpName(type) + ": unexpected payload" : error);
   }();
   s.mirror.LogOperation(scale::OpName(type), reply.Code);
+  lock.unlock();
+  if (wake_writer)
+    WakeMirrorWriter();
   return reply;
 }
 

@@ -6,6 +6,16 @@
 // restart behaves like a scale switched off and on; an empty or missing
 // folder gives a fresh scale. The mirror is rewritten at start.
 //
+// The table mirrors (plus.tsv, messages.tsv, settings.ini, hotkeys.tsv) are
+// not rewritten per request: a change marks them stale, and a writer thread
+// rewrites a stale mirror once its scale has had no request for
+// kMirrorIdleMs, or kMirrorLagMs after its first unwritten change while
+// requests keep coming, and Stop() writes what is left. A mirror that takes
+// long to write is written less often (never more than half the time). While
+// a mirror cannot be written, requests that change the scale's tables are
+// answered "cannot store the data" and change nothing. label.scr, font<N>.fnt
+// and logo.bmp are written by the request that brings them.
+//
 // Requests are served one at a time per scale, in arrival order; any number
 // of connections (up to 50 per scale) may be open. A connection that sends
 // something other than a well-formed frame (wrong magic, reserved bytes set,
@@ -15,9 +25,12 @@
 #define TARVO_EMULATOR_SCALE_EMULATOR_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,6 +42,10 @@ struct ScaleMemory;
 
 // A connection that stays silent this long is closed.
 constexpr int kIdleTimeoutMs = 60000;
+
+// When stale table mirrors are written (see above).
+constexpr int64_t kMirrorIdleMs = 50;
+constexpr int64_t kMirrorLagMs = 250;
 
 struct EmulatorOptions {
   std::string StateDir;                // ANSI path
@@ -63,8 +80,12 @@ class ScaleEmulator {
   bool Start(std::string* error);
 
   // Stops listening, ends pending delays, closes every connection and waits
-  // for their threads.
+  // for their threads, then writes every stale mirror.
   void Stop();
+
+  // True when every scale's mirror files show its memory: no change waits
+  // to be written and no write is under way.
+  bool MirrorCurrent() const;
 
   // The port every scale listens on (meaningful after Start).
   int Port() const { return port_; }
@@ -86,10 +107,23 @@ class ScaleEmulator {
   scale::Reply Apply(Scale& scale, uint8_t type, const std::string& payload);
   void Delay();
 
+  // The writer thread's loop, and one scale's turn in it: writes the stale
+  // mirrors when due (or at once when `now` is true) and returns when they
+  // are due next (kNever when none is stale).
+  void MirrorLoop();
+  int64_t WriteMirrorIfDue(Scale& scale, bool now);
+  void WakeMirrorWriter();
+
   const EmulatorOptions options_;
   int port_ = 0;
   std::vector<std::unique_ptr<Scale>> scales_;
   std::atomic<bool> stopping_{false};
+
+  std::mutex mirror_mu_;  // guards the two flags below; never held with a Scale's mutex
+  std::condition_variable mirror_cv_;
+  bool mirror_wake_ = false;  // a scale's mirror became stale
+  bool mirror_stop_ = false;
+  std::thread mirror_writer_;
 };
 
 }  // namespace tarvo::emu

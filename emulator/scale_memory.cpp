@@ -408,6 +408,11 @@ bool ScaleMirror::WriteAll(const ScaleMemory& memory, std::string* error) const 
   return ok;
 }
 
+bool ScaleMirror::WriteText(const std::string& name, const std::string& text,
+                            std::string* error) const {
+  return WriteFileAtomic(File(name), text, error);
+}
+
 bool ScaleMirror::WritePlus(const ScaleMemory& memory, std::string* error) const {
   return WriteFileAtomic(File("plus.tsv"), FormatPlus(memory.Plus), error);
 }

@@ -1,5 +1,5 @@
 // What an emulated scale holds, and its mirror: the plain files in the
-// scale's state folder that show that memory after every accepted operation.
+// scale's state folder that show that memory.
 //
 // Mirror files (UTF-8, LF line ends, columns separated by one tab):
 //   plus.tsv      header kPlusHeader, one row per PLU, ascending by Number
@@ -74,6 +74,10 @@ class ScaleMirror {
   // when held, hotkeys.tsv; fails as the writes below do, at the first
   // failure.
   bool WriteAll(const ScaleMemory& memory, std::string* error = nullptr) const;
+
+  // Writes `text` as the mirror file `name` ("plus.tsv") atomically.
+  bool WriteText(const std::string& name, const std::string& text,
+                 std::string* error = nullptr) const;
 
   // Each writes one file atomically; false, with `error` (when given) set to
   // the system's reason, when it cannot be written.

@@ -19,6 +19,9 @@ namespace {
 
 const char kCrLf[] = "\r\n";
 
+// How often the open log file is compared with the file its name leads to.
+constexpr int64_t kFileCheckMillis = 1000;
+
 std::string Stars() {
   return std::string(100, '*');
 }
@@ -49,11 +52,15 @@ TSystemLog::~TSystemLog() {
 void TSystemLog::SetOptions(LogOptions options) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_ = options;
+  if (options_.Contains(slDisabled))
+    file_.reset();  // a disabled log holds no file open
 }
 
 void TSystemLog::SetOption(LogOption option, bool on) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_ = options_.Switched(option, on);
+  if (options_.Contains(slDisabled))
+    file_.reset();
 }
 
 LogOptions TSystemLog::Options() const {
@@ -113,18 +120,40 @@ void TSystemLog::EmitLocked(const std::string& text, std::string* out) {
   }
 }
 
+// Makes file_ the open file at file_name_. The file is opened with
+// O_APPEND and no lock: the original system's open denied other writers, but
+// here only this object writes the file, its events are serialised by
+// mutex_ and each goes out in one write, so a reader (tail, a rotation that
+// copies) never sees part of a line, and an advisory lock would bind nobody.
+bool TSystemLog::OpenFileLocked() {
+  if (!has_written_ && options_.Contains(slRewrite)) {
+    file_.reset();
+    if (FileExists(file_name_))
+      DeleteFile(file_name_);
+  }
+  const int64_t now = clock_.NowMillis();
+  if (file_ != nullptr && now >= next_check_millis_) {
+    // Renamed away or deleted (a log rotation): the file is created again.
+    next_check_millis_ = now + kFileCheckMillis;
+    if (!file_->IsAt(file_name_))
+      file_.reset();
+  }
+  if (file_ == nullptr) {
+    if (!FileExists(file_name_))
+      ForceDirectories(ExtractFileDir(file_name_));
+    file_ = OpenAppendFile(file_name_);
+    next_check_millis_ = now + kFileCheckMillis;
+  }
+  return file_ != nullptr;
+}
+
 void TSystemLog::WriteEventLocked(const std::string& text, int32_t level) {
   if (options_.Contains(slDisabled) || level < MinLevel())
     return;
 
   const bool to_file = !file_name_.empty();
-  if (to_file) {
-    if (!has_written_ && options_.Contains(slRewrite) && FileExists(file_name_)) {
-      DeleteFile(file_name_);
-    }
-    if (!FileExists(file_name_))
-      ForceDirectories(ExtractFileDir(file_name_));
-  }
+  if (to_file && !OpenFileLocked())
+    return;  // the event is lost; the next one tries again
 
   // The event is built whole and appended in one write; if the file cannot
   // be written the event is lost and leaves no trace (no number, no header).
@@ -162,8 +191,9 @@ void TSystemLog::WriteEventLocked(const std::string& text, int32_t level) {
     EmitLocked(line, &out);
   }
 
-  if (to_file && !AppendToFile(file_name_, out)) {
+  if (to_file && !file_->Append(out)) {
     line_count_ = saved_line_count;
+    file_.reset();  // opened afresh for the next event
     return;
   }
   has_written_ = true;
@@ -189,13 +219,21 @@ void TSystemLog::SetFileName(const std::string& name) {
       out += line;
       out += kCrLf;
     }
-    if (!AppendToFile(full, out))
+    std::unique_ptr<AppendFile> file = OpenAppendFile(full);
+    if (file == nullptr || !file->Append(out))
       return;  // the lines stay pending
     pending_.clear();
-  } else if (has_written_ && !file_name_.empty()) {
-    if (FileExists(full))
-      DeleteFile(full);
-    RenameFile(file_name_, full);
+    file_ = std::move(file);
+    next_check_millis_ = clock_.NowMillis() + kFileCheckMillis;
+  } else {
+    // Closed before the move, which a system that cannot rename an open
+    // file needs; the next event opens it at its new name.
+    file_.reset();
+    if (has_written_ && !file_name_.empty()) {
+      if (FileExists(full))
+        DeleteFile(full);
+      RenameFile(file_name_, full);
+    }
   }
   file_name_ = full;
 }
@@ -280,7 +318,9 @@ void LogWrite(TSystemLog& log, LogClients* clients, const Clock& clock, const st
       event = &cut;
     }
     log.WriteEvent(*event, level);
-    if (clients != nullptr)
+    // The client line is only built when a client may take it; a client
+    // that connects meanwhile gets the events from the next one on.
+    if (clients != nullptr && clients->Count() > 0)
       clients->Broadcast(LogClientLine(*event, level, clock.LocalNow()));
   } catch (const std::exception& e) {
     try {

@@ -22,6 +22,8 @@
 
 namespace tarvo {
 
+class AppendFile;
+
 // What anything below the service is handed to write log lines. The service
 // implements it with its LogWrite.
 class LogSink {
@@ -74,9 +76,12 @@ struct LogProcessInfo {
 };
 
 // The log object. Formats each event as one line, filters it by level and
-// appends it to the log file, which is opened, appended to and closed for
-// every event. Until a file name is set, written lines are kept in memory and
-// moved into the file when the name is first set.
+// appends it to the log file with one write. The file is opened at the first
+// written event and kept open until the name changes, the log is disabled or
+// the object is destroyed. A file renamed or deleted from outside (a log
+// rotation) is noticed within a second of the clock and created again at its
+// name. Until a file name is set, written lines are kept in memory and moved
+// into the file when the name is first set.
 //
 // The file is Windows-1251 text with CR LF line ends; an event line reads
 //   [number ": "] "{" level "} " ["[hh:nn:ss.zzz] "] ["[dd.mm.yyyy] "] text CR LF
@@ -137,6 +142,7 @@ class TSystemLog {
  private:
   void WriteEventLocked(const std::string& text, int32_t level);
   void EmitLocked(const std::string& text, std::string* out);
+  bool OpenFileLocked();
   std::string HeaderTextNow() const;
 
   const Clock& clock_;
@@ -149,6 +155,8 @@ class TSystemLog {
   std::string file_name_;
   LogOptions options_;
   std::vector<std::string> pending_;
+  std::unique_ptr<AppendFile> file_;  // open at file_name_, or null
+  int64_t next_check_millis_ = 0;     // when to compare file_ with file_name_ again
 };
 
 // The most lines a live-log queue holds for a client that does not poll.

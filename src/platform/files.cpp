@@ -406,6 +406,40 @@ bool AppendToFile(const std::string& path, const std::string& data, std::string*
   return ::close(fd) == 0 || FailWithErrno(error);
 }
 
+namespace {
+
+class PosixAppendFile : public AppendFile {
+ public:
+  explicit PosixAppendFile(int fd) : fd_(fd) {}
+  ~PosixAppendFile() override { ::close(fd_); }
+
+  bool Append(std::string_view data, std::string* error) override {
+    return WriteAll(fd_, data.data(), data.size()) || FailWithErrno(error);
+  }
+
+  bool IsAt(const std::string& path) const override {
+    struct stat open_st, path_st;
+    if (::fstat(fd_, &open_st) != 0 || open_st.st_nlink == 0)
+      return false;
+    return ::stat(Sys(path).c_str(), &path_st) == 0 && path_st.st_dev == open_st.st_dev &&
+           path_st.st_ino == open_st.st_ino;
+  }
+
+ private:
+  const int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error) {
+  int fd = ::open(Sys(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    FailWithErrno(error);
+    return nullptr;
+  }
+  return std::make_unique<PosixAppendFile>(fd);
+}
+
 bool CreateFileExclusive(const std::string& path, std::string* error) {
   int fd = ::open(Sys(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0)

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,24 @@ std::string ReplacedFileOfTemporary(const std::string& name);
 // handed to the system at once (nothing stays buffered in the process);
 // it is not forced to disk.
 bool AppendToFile(const std::string& path, const std::string& data, std::string* error = nullptr);
+// A file kept open for appending, for a writer that appends many times (the
+// log). Every Append goes to the end of the file as it is then, also when
+// another process appended meanwhile; the data is handed to the system at
+// once and not forced to disk. Not thread-safe; closed on destruction.
+class AppendFile {
+ public:
+  virtual ~AppendFile() = default;
+  // Appends `data` with one write (repeated only for what a short write left).
+  virtual bool Append(std::string_view data, std::string* error = nullptr) = 0;
+  // True while `path` still names the open file: false once the file was
+  // renamed away, deleted, or replaced by another file of that name.
+  virtual bool IsAt(const std::string& path) const = 0;
+};
+
+// Opens `path` for appending, creating it when missing (the folder must
+// exist). Null, with `error` set, when it cannot be opened.
+std::unique_ptr<AppendFile> OpenAppendFile(const std::string& path, std::string* error = nullptr);
+
 // Creates an empty file; false when a file of that name already exists.
 bool CreateFileExclusive(const std::string& path, std::string* error = nullptr);
 

@@ -88,7 +88,10 @@ TEST(ImportFolderE2ETest, AWindows1251NameArrivesOnceAndIsDeleted) {
   // "Привет.txt" as a Windows share or an old back office writes it.
   service.DropImportFile("\xCF\xF0\xE8\xE2\xE5\xF2.txt", "44,x,1\r\n");
   ASSERT_TRUE(service.WaitQueueEmpty());
-  EXPECT_THAT(emulator.ScaleFile(scale, "plus.tsv"), HasSubstr("\n44\tx\t"));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return emulator.ScaleFile(scale, "plus.tsv").find("\n44\tx\t") != std::string::npos; },
+      10000))
+      << emulator.ScaleFile(scale, "plus.tsv");
   ASSERT_TRUE(WaitForScans(service, 3));
 
   const std::string log = service.Log();

@@ -168,7 +168,17 @@ TEST_F(PLUTransferTest, FullLoadThenUpdateReachEveryScale) {
                           "2,Kefir,0.95,,Bio\r\n"
                           "bad line\r\n"
                           "3,\xD1\xFB\xF0,7.5\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return PLUHeads(kTwoScales[1]).size() == 3; }, 30000));
+  // The emulator mirrors its memory shortly after the last request: the
+  // last thing sent (the messages) is waited for on every scale.
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const std::string& ip : kTwoScales) {
+          if (PLUHeads(ip).size() != 3 || MessageRows(ip).size() != 2)
+            return false;
+        }
+        return true;
+      },
+      30000));
   ASSERT_TRUE(service_.WaitQueueEmpty());
   for (const std::string& ip : kTwoScales) {
     EXPECT_EQ(PLUHeads(ip), (std::vector<std::string>{"1\tMilk, 2.5%", "2\tKefir",
@@ -443,7 +453,9 @@ TEST_F(PLUTransferTest, DosEncodedFileArrivesAsCyrillic) {
   service_.DropImportFile("goods.txt", Cp866("1,Молоко,1.20,Хранить в холоде\r\n"
                                              "2,\"Сыр \"\"Ёлочный\"\", ломтики\",7.5\r\n"
                                              "3,Щи ЭЮЯ эюя,2\r\n"));
-  ASSERT_TRUE(WaitUntil([&] { return PLURows("127.0.0.111").size() == 3; }, 30000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return PLURows("127.0.0.111").size() == 3 && MessageRows("127.0.0.111").size() == 1; },
+      30000));
   ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(
       PLUHeads("127.0.0.111"),
@@ -461,7 +473,9 @@ TEST_F(PLUTransferTest, Utf8FileWithByteOrderMarkArrivesAsWritten) {
                           "1,Молоко,1.20,Хранить в холоде\r\n"
                           "2,Ёлочный сыр,7.5\r\n"
                           "3,Müsli,3\r\n");
-  ASSERT_TRUE(WaitUntil([&] { return PLURows("127.0.0.111").size() == 3; }, 30000));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return PLURows("127.0.0.111").size() == 3 && MessageRows("127.0.0.111").size() == 1; },
+      30000));
   ASSERT_TRUE(service_.WaitQueueEmpty());
   EXPECT_EQ(PLUHeads("127.0.0.111"),
             (std::vector<std::string>{"1\tМолоко", "2\tЁлочный сыр", "3\tM?sli"}));
@@ -570,6 +584,7 @@ TEST_F(PLUTransferTest, AfterAnOutageTheLoadsArriveInTheOrderTheyCame) {
     EXPECT_THAT(journal, HasSubstr("IP=" + down + " Operation=SetPLUs     Status=0 File=v" +
                                    std::to_string(n) + ".txt"));
   }
+  late.Stop();  // the emulator writes its last state as it ends
   const std::vector<std::string> rows = Rows(late.ScaleFile(down, "plus.tsv"));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(Columns(rows[0])[kName], "Version14");

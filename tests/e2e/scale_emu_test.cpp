@@ -9,11 +9,13 @@
 #include "scaledriver/scale_driver.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tarvo {
 namespace {
 
 using testing::ChildProcess;
+using testing::WaitUntil;
 
 std::string EmulatorPath() {
   return std::string(TARVO_BIN_DIR) + "/tarvo-scale-emu";
@@ -59,12 +61,25 @@ TEST(ScaleEmuProgramTest, ServesEveryAddressAndEndsCleanlyOnSigterm) {
   driver.SetProperty("PLU_Name", std::string("Five"));
   driver.Invoke("SetAllPLU");
   EXPECT_EQ(driver.GetProperty("LastError").AsInt(), 0);
-  EXPECT_NE(dir.Read("state/127.0.0.122/plus.tsv").find("\n5\tFive\t"), std::string::npos);
+  // The mirror follows within moments of the last request.
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return dir.Read("state/127.0.0.122/plus.tsv").find("\n5\tFive\t") != std::string::npos;
+      },
+      5000));
   EXPECT_EQ(dir.Read("state/127.0.0.121/plus.tsv"), std::string(emu::kPlusHeader) + "\n");
 
+  // A change made just before the stop request is in the mirror at exit.
+  driver.Invoke("InitBufferPLU");
+  driver.Invoke("AddPLUToBuffer");
+  driver.SetProperty("PLU_Number", 6);
+  driver.SetProperty("PLU_Name", std::string("Six"));
+  driver.Invoke("SetAllPLU");
+  EXPECT_EQ(driver.GetProperty("LastError").AsInt(), 0);
   emu.Signal(SIGTERM);
   ASSERT_TRUE(emu.Wait(10000));
   EXPECT_EQ(emu.exit_code(), 0) << emu.Stderr();
+  EXPECT_NE(dir.Read("state/127.0.0.122/plus.tsv").find("\n6\tSix\t"), std::string::npos);
 }
 
 TEST(ScaleEmuProgramTest, EndsOnSigintToo) {

@@ -55,6 +55,10 @@ TEST_F(SettingsTransferTest, OnlyTheNamedSettingsChange) {
   ASSERT_TRUE(WaitUntil([&] { return service_.Journal().find("SetSettings") != std::string::npos; },
                         30000));
   ASSERT_TRUE(service_.WaitQueueEmpty());
+  // The emulator mirrors its settings shortly after the request.
+  ASSERT_TRUE(WaitUntil(
+      [&] { return ScaleSettings(emu_->ScaleFile(kScale, "settings.ini"))["PrintTime"] == "0"; },
+      10000));
   std::map<std::string, std::string> after = ScaleSettings(emu_->ScaleFile(kScale, "settings.ini"));
   EXPECT_EQ(after["PrintTime"], "0");
   EXPECT_EQ(after["SystemPassword"], "0042") << "a password is text: its leading zeros stay";

@@ -11,6 +11,7 @@
 #include "emulator/scale_memory.h"
 #include "platform/datetime.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tarvo {
 namespace {
@@ -44,7 +45,12 @@ class ScaleDriverTest : public ::testing::Test {
     return driver;
   }
 
+  // A file of a scale's folder, once the emulator's mirror has caught up
+  // with its memory.
   std::string State(const std::string& file, const std::string& ip = kScale) {
+    if (emulator_ != nullptr) {
+      EXPECT_TRUE(testing::WaitUntil([&] { return emulator_->MirrorCurrent(); }));
+    }
     return dir_.Read("state/" + ip + "/" + file);
   }
 

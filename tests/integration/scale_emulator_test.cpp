@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "scaledriver/scale_driver.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tarvo::emu {
 namespace {
@@ -79,7 +81,14 @@ class ScaleEmulatorTest : public ::testing::Test {
     return scale::EncodePlus({r});
   }
 
-  std::string State(const std::string& file) { return dir_.Read(std::string(kScale) + "/" + file); }
+  // A file of the scale's folder, once the running emulator's mirror has
+  // caught up with its memory.
+  std::string State(const std::string& file) {
+    if (emulator_ != nullptr) {
+      EXPECT_TRUE(testing::WaitUntil([&] { return emulator_->MirrorCurrent(); }));
+    }
+    return dir_.Read(std::string(kScale) + "/" + file);
+  }
 
   // True when the connection was closed by the emulator.
   static bool ClosedByPeer(TcpConnection& c) {
@@ -283,6 +292,54 @@ TEST_F(ScaleEmulatorTest, ARestartKeepsWhatTheScaleHeld) {
   EXPECT_NE(plus.find("\n31\t"), std::string::npos);
   EXPECT_NE(plus.find("\n32\t"), std::string::npos);
   EXPECT_EQ(State("font2.fnt"), "F2");
+}
+
+TEST_F(ScaleEmulatorTest, TheMirrorCatchesUpWithRequestsFromSeveralConnections) {
+  Start(Options());
+  constexpr int kPerConnection = 150;
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 2; ++t) {
+    senders.emplace_back([&, t] {
+      auto c = Connect();
+      for (int i = 1; i <= kPerConnection; ++i)
+        EXPECT_EQ(Exchange(*c, T(Op::kSetPlus), OnePlu(t * 1000 + i)).Code, 0);
+    });
+  }
+  for (auto& s : senders)
+    s.join();
+  // No change made while a mirror write was under way is missing.
+  const std::string plus = State("plus.tsv");
+  for (int t = 0; t < 2; ++t) {
+    for (int i = 1; i <= kPerConnection; ++i) {
+      const std::string row = "\n" + std::to_string(t * 1000 + i) + "\tN";
+      ASSERT_NE(plus.find(row), std::string::npos) << row;
+    }
+  }
+}
+
+TEST_F(ScaleEmulatorTest, WhileTheMirrorCannotBeWrittenTableChangesAreRefused) {
+  Start(Options());
+  auto c = Connect();
+  // The scale's folder becomes a plain file: no mirror can be written there.
+  std::filesystem::rename(dir_.File(kScale), dir_.File("saved"));
+  dir_.Write(kScale, "not a folder");
+  EXPECT_EQ(Exchange(*c, T(Op::kSetPlus), OnePlu(1)).Code, 0);
+  scale::Reply refused;
+  ASSERT_TRUE(testing::WaitUntil(
+      [&] { return (refused = Exchange(*c, T(Op::kSetPlus), OnePlu(2))).Code != 0; }, 5000));
+  EXPECT_EQ(refused.Code, scale::kResultStorageError);
+  EXPECT_NE(refused.Message.find("cannot store the data"), std::string::npos) << refused.Message;
+  EXPECT_EQ(Exchange(*c, T(Op::kClear), "").Code, scale::kResultStorageError);
+  EXPECT_EQ(Exchange(*c, T(Op::kGetInfo), "").Code, 0);
+
+  // Once the folder is back, the mirror is written and changes are taken again.
+  std::filesystem::remove(dir_.File(kScale));
+  std::filesystem::rename(dir_.File("saved"), dir_.File(kScale));
+  ASSERT_TRUE(
+      testing::WaitUntil([&] { return Exchange(*c, T(Op::kSetPlus), OnePlu(3)).Code == 0; }, 5000));
+  const std::string plus = State("plus.tsv");
+  EXPECT_NE(plus.find("\n1\tN1\t"), std::string::npos) << "the refused clear changed nothing";
+  EXPECT_NE(plus.find("\n3\tN3\t"), std::string::npos);
 }
 
 TEST_F(ScaleEmulatorTest, ADamagedStateFolderStopsTheStartAndIsLeftAlone) {

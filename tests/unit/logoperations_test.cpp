@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -234,6 +235,45 @@ TEST_F(SystemLogTest, RenameMovesTheFileAndNumberingContinues) {
   EXPECT_FALSE(FileExists(dir_.File("a/first.log")));
   log->WriteEvent("three", 0);
   EXPECT_EQ("00001: {0} one\r\n00002: {0} two\r\n00003: {0} three\r\n", dir_.Read("b/second.log"));
+}
+
+TEST_F(SystemLogTest, AFileRotatedAwayIsCreatedAgainWithinASecond) {
+  const struct {
+    const char* name;
+    void (*rotate)(const TempDir& dir, const std::string& path);
+    const char* at_name_before;  // what the name holds besides the new line
+  } cases[] = {
+      {"renamed", [](const TempDir&, const std::string& path) { RenameFile(path, path + ".1"); },
+       ""},
+      {"deleted", [](const TempDir&, const std::string& path) { DeleteFile(path); }, ""},
+      {"replaced",
+       [](const TempDir& dir, const std::string& path) {
+         dir.Write("fresh", "fresh\r\n");
+         RenameFile(dir.File("fresh"), path);
+       },
+       "fresh\r\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir_.File(std::string(c.name) + ".log");
+    auto log = MakeLog({slNumber});
+    log->SetFileName(path);
+    log->WriteEvent("one", 0);
+    c.rotate(dir_, path);
+    log->WriteEvent("two", 0);
+    clock_.Advance(1000);
+    log->WriteEvent("three", 0);
+    log->WriteEvent("four", 0);
+    // Lines go to the file at the name again a second later at the latest.
+    const std::string now_at_name = dir_.Read(std::string(c.name) + ".log");
+    EXPECT_EQ(now_at_name.find("one"), std::string::npos) << c.name;
+    const std::string tail = "00003: {0} three\r\n00004: {0} four\r\n";
+    ASSERT_GE(now_at_name.size(), tail.size()) << c.name;
+    EXPECT_EQ(now_at_name.substr(now_at_name.size() - tail.size()), tail) << c.name;
+    EXPECT_EQ(now_at_name.substr(0, std::strlen(c.at_name_before)), c.at_name_before) << c.name;
+    if (std::string(c.name) == "renamed") {
+      EXPECT_EQ(dir_.Read("renamed.log.1").substr(0, 16), "00001: {0} one\r\n");
+    }
+  }
 }
 
 TEST_F(SystemLogTest, RewriteDeletesTheOldFileOnceOnly) {

@@ -183,6 +183,42 @@ TEST(HandoffTest, CloseWhileCallersWaitStillRunsTheQueuedCalls) {
   EXPECT_FALSE(late);
 }
 
+TEST(HandoffTest, BatchesKeepEachCallersOrderAndACloseLosesNoAcceptedCall) {
+  constexpr int kThreads = 5;
+  MainThreadQueue queue;
+  std::thread server([&] { queue.Serve(); });
+  std::vector<std::vector<int>> ran(kThreads);  // appended to on the serving thread only
+  std::vector<int> refused_at(kThreads, -1);
+  std::atomic<int> total{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kThreads; ++t) {
+    callers.emplace_back([&, t] {
+      for (int i = 0; refused_at[t] < 0; ++i) {
+        if (!queue.Synchronize([&, t, i] {
+              ran[t].push_back(i);
+              ++total;
+            })) {
+          refused_at[t] = i;
+        }
+      }
+    });
+  }
+  // Closed while every caller keeps handing over calls.
+  ASSERT_TRUE(WaitUntil([&] { return total.load() >= 5000; }));
+  queue.Close();
+  for (auto& c : callers)
+    c.join();
+  server.join();
+  for (int t = 0; t < kThreads; ++t) {
+    // Every call handed over before the close ran, in its caller's order;
+    // every later one was refused unrun.
+    ASSERT_GE(refused_at[t], 0);
+    ASSERT_EQ(ran[t].size(), static_cast<size_t>(refused_at[t])) << t;
+    for (int i = 0; i < refused_at[t]; ++i)
+      ASSERT_EQ(ran[t][i], i) << t;
+  }
+}
+
 TEST(HandoffTest, CloseWithoutAServerReleasesWaitingCallers) {
   MainThreadQueue queue;
   std::atomic<bool> ran{false};

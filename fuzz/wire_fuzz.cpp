@@ -356,6 +356,7 @@ void CheckEmulator(const std::string& stream) {
 
   emu::ScaleMemory held;
   Check(emulator.Memory(kAddress, &held), "the scale's memory");
+  emulator.Stop();  // writes the table mirrors still waiting
   CheckMemory(held, state + "/" + kAddress);
 }
 

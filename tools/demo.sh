@@ -155,6 +155,7 @@ drop logo.bmp "the display logo, $(stat -c %s "$examples/logo.bmp") bytes"
 # The rows of a mirror table, without its header.
 rows() { tail -n +2 "$1" 2>/dev/null | grep -c . || true; }
 
+sleep 0.5 # the emulator's tables are current 300 ms after its last request
 echo "== what each emulated scale holds (from $work/scales)"
 printf '%-13s %5s %9s %18s %11s %9s  %s\n' SCALE PLUS MESSAGES "$setting" "LOGO BYTES" "HOT KEYS" "FIRST PLU"
 for ip in "${scales[@]}"; do

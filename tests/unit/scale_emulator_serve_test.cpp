@@ -13,6 +13,7 @@
 #include "scaledriver/protocol.h"
 #include "support/memory_connection.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace tarvo::emu {
 namespace {
@@ -71,6 +72,7 @@ class ScaleEmulatorServeTest : public ::testing::Test {
   }
 
   ScaleMemory Mirrored() {
+    EXPECT_TRUE(testing::WaitUntil([&] { return emulator_->MirrorCurrent(); }, 10000));
     ScaleMemory memory;
     std::string error;
     EXPECT_TRUE(ScaleMirror(dir_.File(kScale)).Load(&memory, &error)) << error;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/textnames.h"
+#include "fuzz_support.h"
 #include "platform/automation.h"
 #include "platform/files.h"
 #include "query/plu_fill.h"
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace tarvo;
+using fuzz::Check;
 
 constexpr int32_t kMessageDefault = -7;
 
@@ -48,13 +50,6 @@ class DefaultsDriver : public AutomationObject {
   void SetProperty(const std::string&, const Variant&) override {}
   Variant Invoke(const std::string&, const std::vector<Variant>&) override { return Variant(); }
 };
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 void CheckLists(const std::vector<MPLUData>& plus, const MMessages& messages) {
   for (const MPLUData& plu : plus) {

@@ -18,6 +18,7 @@
 #include <random>
 #include <string>
 
+#include "fuzz_support.h"
 #include "log/logoperations.h"
 #include "net/command_server.h"
 #include "net/log_server.h"
@@ -29,13 +30,7 @@
 namespace {
 
 using namespace tarvo;
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz::Check;
 
 // The service as the ports see it: settings over an INI file in a folder of
 // its own, a log that writes no file, and the live-log queues.

@@ -33,6 +33,7 @@
 #include "common/ip_address.h"
 #include "common/newrxstrutils.h"
 #include "common/structdefines.h"
+#include "fuzz_support.h"
 #include "log/logoperations.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -49,49 +50,19 @@
 namespace {
 
 using namespace tarvo;
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-
-// The one folder the target writes in, removed when the run ends.
-class RunFolder {
- public:
-  RunFolder() {
-    // A memory file system where there is one: every file the code under
-    // test writes is flushed to the disk, which would bound the run to a
-    // few dozen inputs a second.
-    std::error_code error;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    path_ = (base / ("settings_fuzz_" + std::to_string(std::random_device()()))).string();
-    std::filesystem::create_directories(path_ + "/query");
-    std::filesystem::create_directories(path_ + "/import");
-  }
-  ~RunFolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using fuzz::Check;
 
 const std::string& Folder() {
-  static const RunFolder folder;
+  static const fuzz::RunFolder folder("settings_fuzz", {"/query", "/import"});
   return folder.path();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr)
+    return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && written;
 }
 
 // ---------------------------------------------------------------------------
@@ -274,9 +245,16 @@ void CheckCommandFile(const std::string& bytes) {
       c = '_';
   }
 
+  // The import file must exist: a command is only queued with its data. It
+  // is written as the service names files (the name is Windows-1251 text);
+  // a name no file can have ("", ".", "..", too long) queues nothing.
+  const std::string source = Folder() + "/import/" + name;
+  if (!WriteFileAtomic(source, "data"))
+    return;
   const std::string base = Folder() + "/query/command";
   ManualClock clock;
   CreateCommandFile(base, Folder() + "/import", name, command, ip, clock.LocalNow(), sequence);
+  DeleteFile(source);
   IniFile read;
   Check(read.LoadFromFile(base + ".cmd"), "a command file reads");
   const auto value = [&read](const char* key) {

@@ -21,19 +21,14 @@
 #include "common/newrxstrutils.h"
 #include "common/number_text.h"
 #include "common/text_scan.h"
+#include "fuzz_support.h"
 #include "platform/codepage.h"
 #include "scaledriver/protocol.h"
 
 namespace {
 
 using namespace tarvo;
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
+using fuzz::Check;
 
 // The one byte Windows-1251 leaves undefined.
 constexpr unsigned char kUndefinedAnsi = 0x98;

@@ -30,6 +30,7 @@
 
 #include "emulator/scale_emulator.h"
 #include "emulator/scale_memory.h"
+#include "fuzz_support.h"
 #include "platform/socket.h"
 #include "scaledriver/protocol.h"
 #include "scaledriver/scale_driver.h"
@@ -38,41 +39,11 @@
 namespace {
 
 using namespace tarvo;
+using fuzz::Check;
 using scale::Op;
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-
-// The one folder the target writes in, removed when the run ends.
-class RunFolder {
- public:
-  RunFolder() {
-    // A memory file system where there is one: every file the code under
-    // test writes is flushed to the disk, which would bound the run to a
-    // few dozen inputs a second.
-    std::error_code error;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    path_ = (base / ("wire_fuzz_" + std::to_string(std::random_device()()))).string();
-    std::filesystem::create_directories(path_);
-  }
-  ~RunFolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 const std::string& Folder() {
-  static const RunFolder folder;
+  static const fuzz::RunFolder folder("wire_fuzz");
   return folder.path();
 }
 

@@ -98,16 +98,18 @@ def run_once(args, data):
                 "FieldMessageString1_Pos=4"]
         with open(os.path.join(work, "tarvo-scale-server.ini"), "wb") as f:
             f.write(("\r\n".join(ini) + "\r\n").encode("ascii"))
-        env = dict(os.environ, TARVO_SCALE_PORT=scale_port, TARVO_PORT_BASE=str(free_port_base()),
+        port_base = free_port_base()
+        env = dict(os.environ, TARVO_SCALE_PORT=scale_port, TARVO_PORT_BASE=str(port_base),
                    TARVO_TIMER_SCALE=str(args.timer_scale))
         service = subprocess.Popen(["./tarvo-scale-server"], cwd=work, env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        log_path = os.path.join(work, "Log", "tarvo-scale-server.log")
 
+        # The command port opens once the workers run (the log may be too
+        # quiet at a high MaxLogLevelEvent to say so).
         def started():
             try:
-                with open(log_path, "rb") as f:
-                    return b"ServiceExecute: Execute begining." in f.read()
+                with socket.create_connection(("127.0.0.1", port_base), timeout=1):
+                    return True
             except OSError:
                 return False
 

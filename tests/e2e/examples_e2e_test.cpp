@@ -75,18 +75,6 @@ struct PLU {
   std::string Number, Name, AddCode, Price, WeightUnit, Dep, ShelfTime, Message;
 };
 
-// Columns of a plus.tsv row.
-enum PLUColumn {
-  kNumber = 0,
-  kName = 1,
-  kAddCode = 2,
-  kPrice = 4,
-  kWeightUnit = 5,
-  kDep = 6,
-  kShelfTime = 8,
-  kMessage = 11,
-};
-
 TEST(ExamplesE2ETest, EveryExampleReachesItsScales) {
   const std::string examples = ExamplesDir();
   const std::string ini = ReadBytes(examples + "/tarvo-scale-server.ini");

@@ -29,18 +29,6 @@ const std::vector<std::string> kPlainFields = {
     "FieldMessageString1_Pos=4", "FieldMessageString2_Pos=5",
 };
 
-// Columns of a plus.tsv row.
-enum PluColumn {
-  kNumber = 0,
-  kName = 1,
-  kAddCode = 2,
-  kPrice = 4,
-  kWeightUnit = 5,
-  kDep = 6,
-  kShelfTime = 8,
-  kMessage = 11,
-};
-
 // The rows of a mirror file without its header.
 std::vector<std::string> Rows(const std::string& tsv) {
   std::vector<std::string> rows;

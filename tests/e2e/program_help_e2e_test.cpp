@@ -21,21 +21,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
-
-Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& cwd, const std::map<std::string, std::string>& env = {}) {
-  ChildProcess child(program, args, cwd, env);
-  Outcome run;
-  if (child.Wait(60000))
-    run.code = child.exit_code();
-  run.out = child.Stdout();
-  run.err = child.Stderr();
-  return run;
-}
+using Outcome = ProgramOutcome;
 
 // The names of a folder's entries.
 std::set<std::string> Entries(const std::string& folder) {

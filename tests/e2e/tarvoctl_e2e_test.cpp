@@ -26,21 +26,12 @@ using ::testing::Not;
 using Json = nlohmann::json;
 using Strings = std::vector<std::string>;
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
+using Outcome = ProgramOutcome;
 
 // Runs build/bin/tarvoctl with `args` to its end.
 Outcome Tarvoctl(const Strings& args, const std::map<std::string, std::string>& env = {}) {
   TempDir dir;
-  ChildProcess child(BinDir() + "/tarvoctl", args, dir.path(), env);
-  Outcome run;
-  if (child.Wait(60000))
-    run.code = child.exit_code();
-  run.out = child.Stdout();
-  run.err = child.Stderr();
-  return run;
+  return RunProgram(BinDir() + "/tarvoctl", args, dir.path(), env);
 }
 
 // The same against the service on `base`.

@@ -112,4 +112,15 @@ std::string BinDir() {
 #endif
 }
 
+ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& cwd, const std::map<std::string, std::string>& env) {
+  ChildProcess child(program, args, cwd, env);
+  ProgramOutcome run;
+  if (child.Wait(60000))
+    run.code = child.exit_code();
+  run.out = child.Stdout();
+  run.err = child.Stderr();
+  return run;
+}
+
 }  // namespace tarvo::testing

@@ -47,6 +47,18 @@ class ChildProcess {
   int exit_code_ = -1;
 };
 
+// What a program run to its end printed, and its exit code (-1 when it ran
+// past the wait and was killed).
+struct ProgramOutcome {
+  int code = -1;
+  std::string out, err;
+};
+
+// Runs `program` in `cwd` to its end, at most a minute.
+ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& cwd,
+                          const std::map<std::string, std::string>& env = {});
+
 // Runs the program to its end (at most `timeoutMs`) and returns its exit
 // code; -1 on timeout (the child is killed). Output goes to `output` when
 // given (stdout and stderr together).

@@ -84,6 +84,18 @@ class ServiceProcess {
   int port_base_ = 0;
 };
 
+// Columns of an emulated scale's plus.tsv row.
+enum PluColumn {
+  kNumber = 0,
+  kName = 1,
+  kAddCode = 2,
+  kPrice = 4,
+  kWeightUnit = 5,
+  kDep = 6,
+  kShelfTime = 8,
+  kMessage = 11,
+};
+
 // Settings file text: every level logged and a one-second import interval,
 // then `global` in [GlobalSettings]; `scales` as Scale1.. in [ListScales];
 // `fields` in [FieldsConfig], a section left out when there are none.

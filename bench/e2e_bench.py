@@ -71,6 +71,13 @@ def journal_lines(folder):
     return lines
 
 
+def cpu_seconds(pid):
+    """User and system CPU time a running process has used so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def run_once(args, data):
     work = tempfile.mkdtemp(prefix="tarvo-e2e-bench.")
     emulator = service = None
@@ -138,6 +145,8 @@ def run_once(args, data):
 
         wait_for(delivered, args.timeout, "every scale's journal line")
         seconds = time.monotonic() - start
+        cpu = {"service": round(cpu_seconds(service.pid), 2),
+               "emulator": round(cpu_seconds(emulator.pid), 2)}
 
         service.send_signal(signal.SIGTERM)
         service.wait(60)
@@ -149,7 +158,7 @@ def run_once(args, data):
                 held.append(max(0, len(f.read().splitlines()) - 1))
         return {"plus": args.plus, "scales": args.scales, "delay_ms": args.delay_ms,
                 "log_level": args.log_level, "timer_scale": args.timer_scale, "seconds": round(seconds, 3),
-                "queued_seconds": round(queued, 3), "held": held}
+                "queued_seconds": round(queued, 3), "cpu_seconds": cpu, "held": held}
     finally:
         for p in (service, emulator):
             if p is not None and p.poll() is None:

@@ -163,6 +163,8 @@ void TScaleWorkThread::AddLog(const std::string& text, int level) {
   LogText = text;
   LogLevel = level;
   try {
+    if (context_.LogWanted && !context_.LogWanted(level))
+      return;
     if (context_.MainQueue != nullptr) {
       context_.MainQueue->Synchronize([this] { DoLog(); });
     } else {

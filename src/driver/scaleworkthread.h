@@ -43,6 +43,12 @@ struct ScaleWorkContext {
   // Log lines and journal writes run there. Null: they run on the worker's
   // own thread.
   MainThreadQueue* MainQueue = nullptr;
+  // Whether a log line of this level would reach anybody (the log file, a
+  // live-log client, the console); a line nobody takes is not handed over
+  // at all, which spares the worker a wait on the main thread. Called on
+  // the worker's thread, so it must be safe there. Null: every line is
+  // handed over.
+  std::function<bool(int32_t level)> LogWanted;
   const Clock* clock = nullptr;
   WorkerPoolShared* Shared = nullptr;
 };

@@ -377,6 +377,11 @@ void TMainTarvoService::CreateQueryThreads() {
   work.Settings = settings_.get();
   work.Registry = context_.registry;
   work.MainQueue = context_.mainQueue;
+  // The same test LogWrite's receivers apply, read where the worker runs:
+  // the level is atomic, the client count locked, the console fixed.
+  work.LogWanted = [this](int32_t level) {
+    return level >= log_->MinLevel() || log_clients_->Count() > 0 || context_.echo != nullptr;
+  };
   work.clock = &clock_;
   work.Shared = pool_shared_.get();
   for (int32_t i = 1; i <= values.SendThreadsCount; ++i) {

@@ -154,6 +154,23 @@ TEST_F(ScaleWorkThreadTest, WithoutAMainQueueLinesRunOnTheCallingThread) {
   EXPECT_THAT(seen, ElementsAre(std::this_thread::get_id()));
 }
 
+TEST_F(ScaleWorkThreadTest, LinesNobodyTakesAreNotHandedOver) {
+  ScaleWorkContext context = h.Context();
+  std::vector<int32_t> asked;
+  context.LogWanted = [&asked](int32_t level) {
+    asked.push_back(level);
+    return level >= 2;
+  };
+  ProbeThread probe(context);
+  std::vector<std::string> seen;
+  probe.OnLog = [&](TScaleWorkThread*, const std::string& text, int) { seen.push_back(text); };
+  probe.AddLog("dropped", 1);
+  probe.AddLog("kept", 2);
+  EXPECT_THAT(asked, ElementsAre(1, 2));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_THAT(seen[0], ::testing::EndsWith("): kept"));
+}
+
 TEST_F(ScaleWorkThreadTest, AFailingLogHandlerDoesNotReachTheWorker) {
   auto probe = BoundProbe();
   probe->OnLog = [](TScaleWorkThread*, const std::string&, int) {

@@ -60,6 +60,43 @@ def plu_file(count):
     return "".join(lines).encode("ascii")
 
 
+def scale_addresses(count):
+    return ["127.0.0.%d" % (11 + i) for i in range(count)]
+
+
+def start_emulator(bin_dir, work, addresses, delay_ms):
+    """Starts tarvo-scale-emu for `addresses`; returns the process and its port."""
+    emu_out = open(os.path.join(work, "emulator.out"), "w+")
+    emulator = subprocess.Popen(
+        [os.path.join(bin_dir, "tarvo-scale-emu"), "--state", os.path.join(work, "scales"),
+         "--port", "0", "--delay-ms", str(delay_ms)] + addresses,
+        stdout=emu_out, stderr=subprocess.STDOUT)
+
+    def emulator_ports():
+        emu_out.seek(0)
+        return re.findall(r"listening on [\d.]+:(\d+)", emu_out.read())
+
+    try:
+        wait_for(lambda: len(emulator_ports()) == len(addresses), 10, "the emulator")
+    except RuntimeError:
+        emulator.kill()
+        emulator.wait()
+        raise
+    return emulator, emulator_ports()[0]
+
+
+def write_ini(work, addresses, log_level):
+    """The service's INI: the scales, a 1 s import scan and the PLU columns."""
+    ini = ["[GlobalSettings]", "MaxLogLevelEvent=%d" % log_level, "ImportInterval=1",
+           "ImportSimpleSeparator=;",
+           "[ListScales]"]
+    ini += ["Scale%d=%s" % (i + 1, a) for i, a in enumerate(addresses)]
+    ini += ["[FieldsConfig]", "FieldNumber_Pos=1", "FieldName_Pos=2", "FieldPrice_Pos=3",
+            "FieldMessageString1_Pos=4"]
+    with open(os.path.join(work, "tarvo-scale-server.ini"), "wb") as f:
+        f.write(("\r\n".join(ini) + "\r\n").encode("ascii"))
+
+
 def journal_lines(folder):
     log_dir = os.path.join(folder, "Log")
     lines = []
@@ -82,29 +119,10 @@ def run_once(args, data):
     work = tempfile.mkdtemp(prefix="tarvo-e2e-bench.")
     emulator = service = None
     try:
-        addresses = ["127.0.0.%d" % (11 + i) for i in range(args.scales)]
-        emu_out = open(os.path.join(work, "emulator.out"), "w+")
-        emulator = subprocess.Popen(
-            [os.path.join(args.bin, "tarvo-scale-emu"), "--state", os.path.join(work, "scales"),
-             "--port", "0", "--delay-ms", str(args.delay_ms)] + addresses,
-            stdout=emu_out, stderr=subprocess.STDOUT)
-
-        def emulator_ports():
-            emu_out.seek(0)
-            return re.findall(r"listening on [\d.]+:(\d+)", emu_out.read())
-
-        wait_for(lambda: len(emulator_ports()) == len(addresses), 10, "the emulator")
-        scale_port = emulator_ports()[0]
-
+        addresses = scale_addresses(args.scales)
+        emulator, scale_port = start_emulator(args.bin, work, addresses, args.delay_ms)
         shutil.copy(os.path.join(args.bin, "tarvo-scale-server"), work)
-        ini = ["[GlobalSettings]", "MaxLogLevelEvent=%d" % args.log_level, "ImportInterval=1",
-               "ImportSimpleSeparator=;",
-               "[ListScales]"]
-        ini += ["Scale%d=%s" % (i + 1, a) for i, a in enumerate(addresses)]
-        ini += ["[FieldsConfig]", "FieldNumber_Pos=1", "FieldName_Pos=2", "FieldPrice_Pos=3",
-                "FieldMessageString1_Pos=4"]
-        with open(os.path.join(work, "tarvo-scale-server.ini"), "wb") as f:
-            f.write(("\r\n".join(ini) + "\r\n").encode("ascii"))
+        write_ini(work, addresses, args.log_level)
         port_base = free_port_base()
         env = dict(os.environ, TARVO_SCALE_PORT=scale_port, TARVO_PORT_BASE=str(port_base),
                    TARVO_TIMER_SCALE=str(args.timer_scale))

@@ -171,12 +171,13 @@ struct ScaleEmulator::Scale {
   }
 
   // When the stale mirror is to be written: once the scale is idle, or
-  // when the oldest change has waited long enough; never sooner after the
-  // last write than that write took, so writing takes at most half the time,
-  // and a failed write is tried again kMirrorLagMs later.
+  // when the oldest change has waited long enough (at least eight times as
+  // long as the last write took, so that a large mirror costs a load about a
+  // tenth of its time); never sooner after the last write than that write
+  // took, and a failed write is tried again kMirrorLagMs later.
   int64_t MirrorDue() const {
     const int64_t idle = last_request + kMirrorIdleMs;
-    const int64_t lag = stale_since + std::max<int64_t>(kMirrorLagMs, 4 * last_write_ms);
+    const int64_t lag = stale_since + std::max<int64_t>(kMirrorLagMs, 8 * last_write_ms);
     const int64_t pause = mirror_error.empty() ? last_write_ms : kMirrorLagMs;
     return std::max(std::min(idle, lag), last_write_end + pause);
   }
@@ -292,14 +293,18 @@ int64_t ScaleEmulator::WriteMirrorIfDue(Scale& s, bool now) {
   Clock* clock = Clock::Real();
   // Formatted under the lock, so that the files show one moment of the
   // scale; written without it, so that requests go on meanwhile.
+  // The time a write takes, which paces the next, counts the formatting,
+  // since that holds the scale's requests up.
   std::vector<std::pair<const char*, std::string>> files;
   unsigned parts = 0;
+  int64_t start = 0;
   {
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.stale == 0)
       return kNever;
     const int64_t due = s.MirrorDue();
-    if (!now && clock->NowMillis() < due)
+    start = clock->NowMillis();
+    if (!now && start < due)
       return due;
     parts = s.stale;
     const ScaleMemory& m = s.memory;
@@ -314,7 +319,6 @@ int64_t ScaleEmulator::WriteMirrorIfDue(Scale& s, bool now) {
     s.stale = 0;
     s.writing = true;
   }
-  const int64_t start = clock->NowMillis();
   std::string reason;
   bool ok = true;
   for (const auto& [name, text] : files) {

@@ -11,7 +11,7 @@
 // rewrites a stale mirror once its scale has had no request for
 // kMirrorIdleMs, or kMirrorLagMs after its first unwritten change while
 // requests keep coming, and Stop() writes what is left. A mirror that takes
-// long to write is written less often (never more than half the time). While
+// long to write is written less often (about a tenth of the time). While
 // a mirror cannot be written, requests that change the scale's tables are
 // answered "cannot store the data" and change nothing. label.scr, font<N>.fnt
 // and logo.bmp are written by the request that brings them.

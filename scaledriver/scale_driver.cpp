@@ -301,6 +301,22 @@ struct ScaleDriver::Buffers {
 
   // The members bound by GetIdOfName, by id, with the names they were bound by.
   std::vector<std::pair<const MemberRef*, std::string>> bound;
+
+  // The members found so far, by the exact name asked for: a transfer sets
+  // the same few properties by name for every record, and an exact lookup
+  // costs far less than the table's case-blind one. Bounded, so that a
+  // caller asking for ever new names cannot grow it without limit.
+  std::unordered_map<std::string, const MemberRef*> found;
+  const MemberRef* Find(const std::string& name) {
+    auto it = found.find(name);
+    if (it != found.end())
+      return it->second;
+    const MemberRef* m = FindMember(name);
+    if (m != nullptr && found.size() < kMaxFoundNames)
+      found.emplace(name, m);
+    return m;
+  }
+  static constexpr size_t kMaxFoundNames = 512;
 };
 
 ScaleDriverOptions ScaleDriverOptionsFromEnvironment() {
@@ -326,7 +342,7 @@ void ScaleDriver::SetError(int32_t code, const std::string& message) {
 }
 
 Variant ScaleDriver::GetProperty(const std::string& name) {
-  const MemberRef* m = FindMember(name);
+  const MemberRef* m = b_->Find(name);
   if (m == nullptr)
     RaiseUnknown(name);
   return ReadProperty(m, name);
@@ -337,7 +353,7 @@ int32_t ScaleDriver::GetIdOfName(const std::string& name) {
     if (b_->bound[id].second == name)
       return static_cast<int32_t>(id);
   }
-  const MemberRef* m = FindMember(name);
+  const MemberRef* m = b_->Find(name);
   if (m == nullptr)
     RaiseUnknown(name);
   b_->bound.emplace_back(m, name);
@@ -395,7 +411,7 @@ Variant ScaleDriver::ReadProperty(const ScaleDriverMember* m, const std::string&
 
 void ScaleDriver::SetProperty(const std::string& name, const Variant& value) {
   Buffers& b = *b_;
-  const MemberRef* m = FindMember(name);
+  const MemberRef* m = b_->Find(name);
   if (m == nullptr)
     RaiseUnknown(name);
   switch (m->Id) {
@@ -481,7 +497,7 @@ MessageRecord& ScaleDriver::CurrentMessage(const std::string& member) {
 
 Variant ScaleDriver::Invoke(const std::string& name, const std::vector<Variant>& args) {
   Buffers& b = *b_;
-  const MemberRef* m = FindMember(name);
+  const MemberRef* m = b_->Find(name);
   if (m == nullptr)
     RaiseUnknown(name);
   const int reply = options_.ReplyTimeoutMs;

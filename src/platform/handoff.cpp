@@ -12,8 +12,8 @@ namespace {
 // over its next call within microseconds, and a call (a log line) runs in
 // a few; polling briefly spares both sides the sleep and wake-up, which
 // cost far more than the call. Between polls the processor is given away.
-constexpr std::chrono::microseconds kCallerPoll(100);
-constexpr std::chrono::microseconds kServerPoll(200);
+constexpr std::chrono::microseconds kCallerPoll(50);
+constexpr std::chrono::microseconds kServerPoll(50);
 
 // Polls `ready` for up to `limit`; true once it holds.
 template <typename Ready>

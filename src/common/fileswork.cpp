@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace tarvo {
@@ -41,25 +43,21 @@ const std::string& FontFileName(int index) {
   return kFontFileNames[index];
 }
 
-std::string GetUniqueFileName(const std::string& folder, std::string* error) {
-  // The callers replace the extension (a queued command is base.dat,
-  // base.cmd and base.lck), so a name is only free when no entry of the
-  // folder shares its base name. A temporary file whose base is taken stays
-  // in place until the search ends, so that it is not offered again.
+namespace {
+
+// Takes temporary names in `folder` until `isTaken` finds one whose base
+// name is free. A temporary file whose base is taken stays in place until
+// the search ends, so that it is not offered again.
+std::string TakeUniqueFileName(const std::string& folder,
+                               const std::function<bool(const std::string& path)>& isTaken,
+                               std::string* error) {
   std::vector<std::string> base_taken;
   std::string result;
   for (int attempt = 0; attempt < kMaxUniqueNameAttempts; ++attempt) {
     std::string path;
     if (!CreateUniqueTempFile(folder, kUniqueNamePrefix, &path, error))
       break;
-    const std::string name = ExtractFileName(path);
-    const std::string base = ExtractFileName(ChangeFileExt(path, ""));
-    bool shared = false;
-    for (const FileEntry& entry : ListFolder(folder, base + ".*")) {
-      if (entry.Name != name)
-        shared = true;
-    }
-    if (!shared) {
+    if (!isTaken(path)) {
       result = path;
       break;
     }
@@ -72,6 +70,55 @@ std::string GetUniqueFileName(const std::string& folder, std::string* error) {
   for (const std::string& path : base_taken)
     DeleteFile(path);
   return result;
+}
+
+}  // namespace
+
+std::string GetUniqueFileName(const std::string& folder, std::string* error) {
+  // The callers replace the extension (a queued command is base.dat,
+  // base.cmd and base.lck), so a name is only free when no entry of the
+  // folder shares its base name.
+  return TakeUniqueFileName(
+      folder,
+      [&folder](const std::string& path) {
+        const std::string name = ExtractFileName(path);
+        const std::string base = ExtractFileName(ChangeFileExt(path, ""));
+        for (const FileEntry& entry : ListFolder(folder, base + ".*")) {
+          if (entry.Name != name)
+            return true;
+        }
+        return false;
+      },
+      error);
+}
+
+FolderBaseNames::FolderBaseNames(const std::string& folder) {
+  for (const FileEntry& entry : ListFolder(folder))
+    keys_.insert(KeyOf(entry.Name));
+}
+
+bool FolderBaseNames::Contains(const std::string& base) const {
+  return keys_.count(KeyOf(base)) != 0;
+}
+
+void FolderBaseNames::Add(const std::string& base) {
+  keys_.insert(KeyOf(base));
+}
+
+std::string FolderBaseNames::KeyOf(const std::string& name) {
+  return AnsiUpperCase(name.substr(0, name.find('.')));
+}
+
+std::string GetUniqueFileName(const std::string& folder, FolderBaseNames& taken,
+                              std::string* error) {
+  // The temporary file itself was not there when `taken` listed the folder,
+  // so any base found in `taken` belongs to another entry.
+  const std::string path = TakeUniqueFileName(
+      folder, [&taken](const std::string& path) { return taken.Contains(ExtractFileName(path)); },
+      error);
+  if (!path.empty())
+    taken.Add(ExtractFileName(path));
+  return path;
 }
 
 bool IsUniqueFileNameTemporary(const std::string& name) {

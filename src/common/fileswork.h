@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 namespace tarvo {
 
@@ -31,6 +32,32 @@ constexpr int kSearchPathNotFound = 3;
 // afterwards. "" on failure and for an empty `folder`, with `error` (when
 // given) set to the reason.
 std::string GetUniqueFileName(const std::string& folder, std::string* error = nullptr);
+
+// The base names in use in a folder as one listing found them, for a caller
+// that takes many unique names in a row. An entry's base name is its name up
+// to its first "." (the whole name when it has none), without regard to case
+// as the folder's listings compare names.
+class FolderBaseNames {
+ public:
+  // Lists `folder` once; an empty set when it cannot be listed.
+  explicit FolderBaseNames(const std::string& folder);
+
+  bool Contains(const std::string& base) const;
+  void Add(const std::string& base);
+
+ private:
+  static std::string KeyOf(const std::string& name);
+
+  std::unordered_set<std::string> keys_;
+};
+
+// GetUniqueFileName for many names in a row: a base name counts as taken
+// when `taken` holds it, instead of when a listing of the folder shows it,
+// and each name returned is added to `taken`. The returned name is free
+// provided that nobody but the caller added entries to the folder since
+// `taken` listed it; names freed since then are merely not offered.
+std::string GetUniqueFileName(const std::string& folder, FolderBaseNames& taken,
+                              std::string* error = nullptr);
 
 // True for the name of a file that GetUniqueFileName creates and deletes
 // again during the call ("svc" + 1 to 4 upper-case hexadecimal digits +

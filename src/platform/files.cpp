@@ -133,15 +133,18 @@ int CreateSiblingTemp(const std::string& sysTarget, mode_t mode, std::string* sy
 }
 
 // Fills a new temporary file beside `sysTarget` through `write`, flushes
-// it to disk and renames it over the target. The file gets the permission
-// bits `mode`, exactly when `exactMode`, else narrowed by the umask.
+// it to disk unless `sync` defers that, and renames it over the target. The
+// file gets the permission bits `mode`, exactly when `exactMode`, else
+// narrowed by the umask.
 template <typename Writer>
-bool ReplaceWith(const std::string& sysTarget, mode_t mode, bool exactMode, Writer write) {
+bool ReplaceWith(const std::string& sysTarget, mode_t mode, bool exactMode, Sync sync,
+                 Writer write) {
   std::string sysTemp;
   int fd = CreateSiblingTemp(sysTarget, mode, &sysTemp);
   if (fd < 0)
     return false;
-  bool ok = (!exactMode || ::fchmod(fd, mode) == 0) && write(fd) && ::fsync(fd) == 0;
+  bool ok = (!exactMode || ::fchmod(fd, mode) == 0) && write(fd) &&
+            (sync == Sync::kDeferred || ::fsync(fd) == 0);
   if (ok) {
     ok = ::close(fd) == 0;
   } else {
@@ -154,7 +157,8 @@ bool ReplaceWith(const std::string& sysTarget, mode_t mode, bool exactMode, Writ
     ::unlink(sysTemp.c_str());
     return false;
   }
-  SyncFolder(SysFolderOf(sysTarget));
+  if (sync == Sync::kNow)
+    SyncFolder(SysFolderOf(sysTarget));
   return true;
 }
 
@@ -266,6 +270,9 @@ bool ForceDirectories(const std::string& path, std::string* error) {
   std::string sys = Sys(path);
   while (sys.size() > 1 && sys.back() == '/')
     sys.pop_back();
+  struct stat st;
+  if (::stat(sys.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    return true;  // the common case: nothing is missing
   // Create each missing level from the top down.
   for (size_t pos = sys.find('/', 1);; pos = sys.find('/', pos + 1)) {
     const std::string level = pos == std::string::npos ? sys : sys.substr(0, pos);
@@ -274,7 +281,6 @@ bool ForceDirectories(const std::string& path, std::string* error) {
     if (pos == std::string::npos)
       break;
   }
-  struct stat st;
   if (::stat(sys.c_str(), &st) != 0)
     return FailWithErrno(error);
   if (!S_ISDIR(st.st_mode)) {
@@ -292,7 +298,8 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
   return ::rename(Sys(from).c_str(), Sys(to).c_str()) == 0 || FailWithErrno(error);
 }
 
-bool CopyFileReplace(const std::string& source, const std::string& target, std::string* error) {
+bool CopyFileReplace(const std::string& source, const std::string& target, std::string* error,
+                     Sync sync) {
   // Without O_NONBLOCK the open of a FIFO waits for a writer; the kind is
   // checked on the opened file, so an entry swapped after a listing is
   // judged as it is now.
@@ -315,7 +322,7 @@ bool CopyFileReplace(const std::string& source, const std::string& target, std::
     }
     return Fail(error, "Not a regular file");
   }
-  const bool ok = ReplaceWith(Sys(target), st.st_mode & 0777, true, [in](int out) {
+  const bool ok = ReplaceWith(Sys(target), st.st_mode & 0777, true, sync, [in](int out) {
     char buf[65536];
     for (;;) {
       ssize_t n = ::read(in, buf, sizeof(buf));
@@ -364,7 +371,8 @@ bool ReadFileChunks(const std::string& path, size_t chunkSize,
   }
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& contents, std::string* error) {
+bool WriteFileAtomic(const std::string& path, const std::string& contents, std::string* error,
+                     Sync sync) {
   const std::string sys = Sys(path);
   mode_t mode = 0666;
   const bool replacing = ExistingMode(sys, &mode);
@@ -372,10 +380,28 @@ bool WriteFileAtomic(const std::string& path, const std::string& contents, std::
   // what says it must not change (the superuser passes access(), not this).
   if (replacing && ((mode & 0222) == 0 || ::access(sys.c_str(), W_OK) != 0))
     return Fail(error, "The file is read-only");
-  const bool ok = ReplaceWith(sys, mode, replacing, [&contents](int fd) {
+  const bool ok = ReplaceWith(sys, mode, replacing, sync, [&contents](int fd) {
     return WriteAll(fd, contents.data(), contents.size());
   });
   return ok || FailWithErrno(error);
+}
+
+bool FlushFileSystem(const std::string& folder, std::string* error) {
+  int fd = ::open(Sys(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int result = fd < 0 ? -1 : ::syncfs(fd);
+  if (fd >= 0)
+    CloseFd(fd);
+  if (result == 0)
+    return true;
+  // A folder that cannot be opened, or a system without syncfs: flushing
+  // every file system covers this one too.
+  const int reason = errno;
+  ::sync();
+  if (fd >= 0 && (reason == EIO || reason == ENOSPC || reason == EDQUOT)) {
+    errno = reason;
+    return FailWithErrno(error);
+  }
+  return true;
 }
 
 std::string ReplacedFileOfTemporary(const std::string& name) {

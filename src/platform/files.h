@@ -46,12 +46,23 @@ bool ForceDirectories(const std::string& path, std::string* error = nullptr);
 bool DeleteFile(const std::string& path, std::string* error = nullptr);
 // Renames, replacing an existing target.
 bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+
+// When a call that replaces a file forces it to disk. Either way the file
+// appears whole under its name, since it is written under a temporary name
+// and renamed into place; the difference shows only after a power loss.
+enum class Sync {
+  kNow,       // on disk, name included, when the call returns
+  kDeferred,  // on disk after the next FlushFileSystem of its folder; a
+              // power loss before that may leave it missing or empty
+};
+
 // Copies bytes, replacing an existing target (written to a temporary name
-// in the target folder, flushed, then renamed into place). The source must
-// be a regular file and is never waited for: a symbolic link (as the last
-// part of `source`), a FIFO, a device or a folder is refused unread.
+// in the target folder, flushed as `sync` says, then renamed into place).
+// The source must be a regular file and is never waited for: a symbolic
+// link (as the last part of `source`), a FIFO, a device or a folder is
+// refused unread.
 bool CopyFileReplace(const std::string& source, const std::string& target,
-                     std::string* error = nullptr);
+                     std::string* error = nullptr, Sync sync = Sync::kNow);
 
 bool ReadFileToString(const std::string& path, std::string* contents, std::string* error = nullptr);
 // Reads the file from its start in pieces of at most `chunkSize` bytes and
@@ -62,15 +73,22 @@ bool ReadFileToString(const std::string& path, std::string* contents, std::strin
 bool ReadFileChunks(const std::string& path, size_t chunkSize,
                     const std::function<bool(std::string_view chunk)>& consume,
                     std::string* error = nullptr);
-// Writes a temporary file in the same folder, flushes it to disk and renames
-// it over `path`, so readers see the old or the new content, never a part.
+// Writes a temporary file in the same folder, flushes it to disk as `sync`
+// says and renames it over `path`, so readers see the old or the new
+// content, never a part.
 // The temporary file is named "." + name + "." + 8 hexadecimal digits +
 // ".tmp"; it exists only during the call. A replaced file keeps its
 // permissions. A read-only file (one without any write permission, or one
 // this process may not write) is not replaced, whoever the process runs as:
 // false with "The file is read-only". The folder must exist.
 bool WriteFileAtomic(const std::string& path, const std::string& contents,
-                     std::string* error = nullptr);
+                     std::string* error = nullptr, Sync sync = Sync::kNow);
+// Forces everything written on the file system that holds `folder` to disk,
+// the files of Sync::kDeferred calls and their names included (the whole
+// system's data when that file system cannot be told apart). False, with
+// `error` set, only when the system reports that written data could not be
+// stored (an I/O error, a full disk): then some of it may be lost.
+bool FlushFileSystem(const std::string& folder, std::string* error = nullptr);
 // The name of the file that a temporary file of WriteFileAtomic or
 // CopyFileReplace stands for: "." + name + "." + 8 hexadecimal digits +
 // ".tmp" gives name (its first 200 bytes); any other name gives "". A

@@ -55,7 +55,7 @@ void CreateCommandFile(const std::string& baseName, const std::string& importPat
   const std::string source = IncludeTrailingPathDelimiter(importPath) + originalFileName;
   const std::string datName = ChangeFileExt(baseName, ".dat");
   std::string error;
-  if (!CopyFileReplace(source, datName, &error))
+  if (!CopyFileReplace(source, datName, &error, Sync::kDeferred))
     throw std::runtime_error("Cannot copy " + SingleLineText(source) + " to " + datName + ": " +
                              error);
   std::string text;
@@ -65,7 +65,7 @@ void CreateCommandFile(const std::string& baseName, const std::string& importPat
     text += "\r\n";
   }
   const std::string cmdName = ChangeFileExt(baseName, ".cmd");
-  if (!WriteFileAtomic(cmdName, text, &error)) {
+  if (!WriteFileAtomic(cmdName, text, &error, Sync::kDeferred)) {
     DeleteFile(datName);
     throw std::runtime_error("Cannot write " + cmdName + ": " + error);
   }

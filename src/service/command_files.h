@@ -28,7 +28,10 @@ std::vector<std::string> CommandFileLines(const std::string& scaleIP, int comman
 
 // Queues one command: copies importPath/originalFileName to N.dat, then
 // writes N.cmd. Both files appear whole: each is written under a name no
-// worker looks at and renamed into place, the .dat before the .cmd. Throws
+// worker looks at and renamed into place, the .dat before the .cmd. Neither
+// is forced to disk here: the caller flushes the query folder's file system
+// (FlushFileSystem) before anything relies on them surviving a power loss,
+// such as the deletion of the import file. Throws
 // std::runtime_error, leaving neither file, when either cannot be written
 // (a full disk, a read-only folder): the import file is then still the only
 // copy of its data.

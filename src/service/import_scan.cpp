@@ -1,6 +1,7 @@
 #include "service/import_scan.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -20,6 +21,110 @@ namespace {
 // How long a file in the import folder must stay unchanged before it is
 // queued.
 constexpr int64_t kImportSettleMs = 2000;
+
+// An import file whose commands are all written, waiting to be deleted.
+struct QueuedImport {
+  FileEntry entry;
+  std::string path;
+};
+
+// Queues the import files among `entries`, in order, appending each one
+// whose commands are all written to *queued. Stops at the first file that
+// cannot be queued; an exception passes through.
+void QueueImportFiles(const MSettingsValues& values, const std::vector<MScaleState>& scales,
+                      const std::vector<FileEntry>& entries, LogSink& log, const Clock& clock,
+                      ImportScanMemory& memory, CommandSequence& sequence,
+                      std::vector<QueuedImport>* queued) {
+  // The query folder is listed once, before the first name is taken: only
+  // this scan adds commands to it meanwhile.
+  std::optional<FolderBaseNames> taken;
+  const int64_t now = FileTimeNowMillis();
+  for (const FileEntry& entry : entries) {
+    const int command = ImportCommandNumber(entry.Name);
+    if (command < 0 || memory.Contains(entry))
+      continue;
+    const std::string shownName = SingleLineText(entry.Name);
+    // Only regular files are read: a link may lead anywhere, and a FIFO or
+    // a device may block the scan for ever or differ at every read.
+    if (entry.Kind != FileKind::kRegular) {
+      log.LogWrite("ServiceExecute: Import file <" + shownName + "> is " +
+                       (entry.Kind == FileKind::kFolder ? "a folder" : "not a regular file") +
+                       ", left in place.",
+                   5);
+      memory.Remember(entry);
+      continue;
+    }
+    // A file written within the settle time may still be growing: it waits
+    // for the next scan rather than being queued half-written and deleted.
+    if (now - entry.ModifiedMillis < kImportSettleMs)
+      continue;
+    // A file the service may not read stays where it is, with an error at
+    // every scan until it can be read; queuing it would queue nothing.
+    const std::string path = IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name;
+    std::string readError;
+    if (!ReadFileChunks(
+            path, 1, [](std::string_view) { return false; }, &readError)) {
+      log.LogWrite("ServiceExecute: Import file <" + shownName + "> cannot be read (" + readError +
+                       "), left in place.",
+                   5);
+      continue;
+    }
+    // A command that cannot be queued (a full disk, a read-only query
+    // folder) ends the queuing with the file still in place. Its commands
+    // queued for earlier scales stay, so those scales get it twice once
+    // the next scan queues it again.
+    const int target =
+        ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
+    for (const MScaleState& scale : scales) {
+      ForceDirectories(values.QueryPath);
+      if (!taken)
+        taken.emplace(values.QueryPath);
+      std::string error;
+      const std::string base = GetUniqueFileName(values.QueryPath, *taken, &error);
+      if (base.empty()) {
+        log.LogWrite(
+            "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
+        return;
+      }
+      if (target > 0 && target != GetIPOctet(scale.IP, 3))
+        continue;
+      CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP, clock.LocalNow(),
+                        sequence.Next(FileTimeNowMillis()));
+      log.LogWrite(std::string(target > 0 ? "ServiceExecute: Command file for one scale <"
+                                          : "ServiceExecute: Command file <") +
+                       base + "> created.",
+                   1);
+    }
+    queued->push_back({entry, path});
+  }
+}
+
+// Deletes the queued import files, in order, once their commands are on
+// disk.
+void DeleteQueuedImports(const std::string& queryPath, const std::vector<QueuedImport>& queued,
+                         LogSink& log, ImportScanMemory& memory, const QueueFlush& flush) {
+  if (queued.empty())
+    return;
+  std::string error;
+  if (!flush(queryPath, &error)) {
+    log.LogWrite("ServiceExecuteImport: Command files in " + queryPath + " may not be on disk (" +
+                     error + "), the import files stay.",
+                 5);
+    return;
+  }
+  for (const QueuedImport& file : queued) {
+    const std::string shownName = SingleLineText(file.entry.Name);
+    error.clear();
+    if (DeleteFile(file.path, &error)) {
+      log.LogWrite("ServiceExecute: Import file <" + shownName + "> deleted.", 1);
+    } else {
+      // Queued once is enough: the file waits until it changes or is gone.
+      log.LogWrite("ServiceExecute: Error delete import file <" + shownName + "> (" + error + ").",
+                   5);
+      memory.Remember(file.entry);
+    }
+  }
+}
 
 }  // namespace
 
@@ -50,7 +155,9 @@ int64_t CommandSequence::Next(int64_t nowMillis) {
 }
 
 bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
-                ImportScanMemory& memory, CommandSequence& sequence) {
+                ImportScanMemory& memory, CommandSequence& sequence, const QueueFlush& flush) {
+  std::string queryPath;
+  std::vector<QueuedImport> queued;
   try {
     const MSettingsValues values = settings.Snapshot();
     const std::vector<MScaleState> scales = settings.ScaleListCopy();
@@ -77,71 +184,13 @@ bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clo
     log.LogWrite(code == kSearchNoMoreFiles ? "No more files." : "Unknown find error.", 0);
 
     memory.ForgetAllBut(entries);
-    const int64_t now = FileTimeNowMillis();
-    for (const FileEntry& entry : entries) {
-      const int command = ImportCommandNumber(entry.Name);
-      if (command < 0 || memory.Contains(entry))
-        continue;
-      const std::string shownName = SingleLineText(entry.Name);
-      // Only regular files are read: a link may lead anywhere, and a FIFO or
-      // a device may block the scan for ever or differ at every read.
-      if (entry.Kind != FileKind::kRegular) {
-        log.LogWrite("ServiceExecute: Import file <" + shownName + "> is " +
-                         (entry.Kind == FileKind::kFolder ? "a folder" : "not a regular file") +
-                         ", left in place.",
-                     5);
-        memory.Remember(entry);
-        continue;
-      }
-      // A file written within the settle time may still be growing: it waits
-      // for the next scan rather than being queued half-written and deleted.
-      if (now - entry.ModifiedMillis < kImportSettleMs)
-        continue;
-      // A file the service may not read stays where it is, with an error at
-      // every scan until it can be read; queuing it would queue nothing.
-      const std::string path = IncludeTrailingPathDelimiter(values.ImportPath) + entry.Name;
-      std::string readError;
-      if (!ReadFileChunks(
-              path, 1, [](std::string_view) { return false; }, &readError)) {
-        log.LogWrite("ServiceExecute: Import file <" + shownName + "> cannot be read (" +
-                         readError + "), left in place.",
-                     5);
-        continue;
-      }
-      // A command that cannot be queued (a full disk, a read-only query
-      // folder) ends the scan with the file still in place. Its commands
-      // queued for earlier scales stay, so those scales get it twice once
-      // the next scan queues it again.
-      const int target =
-          ImportTargetScale(entry.Name, values.ImportExtraFormat, values.FileMask_DividerIP);
-      for (const MScaleState& scale : scales) {
-        ForceDirectories(values.QueryPath);
-        std::string error;
-        const std::string base = GetUniqueFileName(values.QueryPath, &error);
-        if (base.empty()) {
-          log.LogWrite(
-              "ServiceExecuteImport: No unique file name in " + values.QueryPath + ": " + error, 5);
-          return true;
-        }
-        if (target > 0 && target != GetIPOctet(scale.IP, 3))
-          continue;
-        CreateCommandFile(base, values.ImportPath, entry.Name, command, scale.IP, clock.LocalNow(),
-                          sequence.Next(FileTimeNowMillis()));
-        log.LogWrite(std::string(target > 0 ? "ServiceExecute: Command file for one scale <"
-                                            : "ServiceExecute: Command file <") +
-                         base + "> created.",
-                     1);
-      }
-      std::string error;
-      if (DeleteFile(path, &error)) {
-        log.LogWrite("ServiceExecute: Import file <" + shownName + "> deleted.", 1);
-      } else {
-        // Queued once is enough: the file waits until it changes or is gone.
-        log.LogWrite(
-            "ServiceExecute: Error delete import file <" + shownName + "> (" + error + ").", 5);
-        memory.Remember(entry);
-      }
-    }
+    queryPath = values.QueryPath;
+    QueueImportFiles(values, scales, entries, log, clock, memory, sequence, &queued);
+  } catch (const std::exception& e) {
+    log.LogWrite(std::string("ServiceExecuteImport: ") + e.what(), 5);
+  }
+  try {
+    DeleteQueuedImports(queryPath, queued, log, memory, flush);
   } catch (const std::exception& e) {
     log.LogWrite(std::string("ServiceExecuteImport: ") + e.what(), 5);
   }

@@ -6,6 +6,7 @@
 #define TARVO_SERVICE_IMPORT_SCAN_H_
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -52,18 +53,32 @@ class CommandSequence {
   int64_t last_ = 0;
 };
 
+// Forces the command files written in the query folder `queryPath` to
+// disk. False, with the reason in `error`, when they may not be there.
+using QueueFlush = std::function<bool(const std::string& queryPath, std::string* error)>;
+
 // Queues every import file of the settings' ImportPath for its scales in
 // QueryPath, writing "ServiceExecute: ..." lines to `log` and stamping the
-// commands with `clock`'s local time. An import file that is not a regular
-// file, or that cannot be deleted after it was queued, gets one level-5 line
-// and is then left alone while it stays as it is (kept in `memory`, which
-// the caller holds from one scan to the next). Commands are numbered from
-// `sequence` in the order they are written. False when the scale list is
-// empty or unusable: nothing is listed or queued then. Any other failure
-// ends the scan with a "ServiceExecuteImport: " line at level 5, and the
-// scan returns true.
+// commands with `clock`'s local time. Commands are numbered from `sequence`
+// in the order they are written.
+//
+// An import file is deleted only once every command queued from it is on
+// disk, so a power loss never leaves a file gone and its commands missing or
+// empty: the scan first queues every file it takes, then calls `flush` once,
+// then deletes those files in listing order. When `flush` fails, every file
+// stays (with one level-5 line) and the next scan queues it again.
+//
+// An import file that is not a regular file, or that cannot be deleted
+// after it was queued, gets one level-5 line and is then left alone while
+// it stays as it is (kept in `memory`, which the caller holds from one scan
+// to the next). False when the scale list is empty or unusable: nothing is
+// listed or queued then. Any other failure stops the queuing with a
+// "ServiceExecuteImport: " line at level 5; the files queued before it are
+// still flushed and deleted, the failed one and those after it stay, and
+// the scan returns true.
 bool ImportScan(const MServiceSettings& settings, LogSink& log, const Clock& clock,
-                ImportScanMemory& memory, CommandSequence& sequence);
+                ImportScanMemory& memory, CommandSequence& sequence,
+                const QueueFlush& flush = FlushFileSystem);
 
 // The command number of an import file by its extension (ASCII letters
 // compared in lower case); -1 when the kind is not imported.

@@ -73,6 +73,35 @@ TEST(GetUniqueFileNameTest, BaseNameSharedByNoEntry) {
   EXPECT_TRUE(ListFolder(dir.path(), "*.TMP").empty());
 }
 
+// The form that lists the folder once: no name it hands out shares its
+// base name, compared without regard to case, with an entry that was in the
+// folder or with a name handed out before, though the caller creates
+// nothing from them.
+TEST(GetUniqueFileNameTest, FromOneListingNeverOffersABaseInUse) {
+  testing::TempDir dir;
+  // One in 32 of the possible names in use, under any extension, none, or
+  // more than one, in either case; 1,000 names from a search that ignored
+  // them, or that offered a name twice, would meet one almost surely.
+  const char* const kExts[] = {".cmd", ".dat", ".lck", ".x.y", ""};
+  std::set<std::string> inUse;
+  for (int number = 1; number <= 0x800; ++number) {
+    char base[16];
+    std::snprintf(base, sizeof(base), number % 2 ? "svc%X" : "svc%x", number);
+    ASSERT_TRUE(CreateFileExclusive(dir.File(std::string(base) + kExts[number % 5])));
+    std::snprintf(base, sizeof(base), "svc%X", number);
+    inUse.insert(base);
+  }
+  FolderBaseNames taken(dir.path());
+  for (int i = 0; i < 1000; ++i) {
+    const std::string path = GetUniqueFileName(dir.path(), taken);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(dir.path(), ExtractFileDir(path));
+    EXPECT_TRUE(IsUniqueName(ExtractFileName(path))) << path;
+    ASSERT_TRUE(inUse.insert(ExtractFileName(ChangeFileExt(path, ""))).second) << path;
+  }
+  EXPECT_EQ(0x800u, ListFolder(dir.path()).size()) << "no temporary file is left behind";
+}
+
 TEST(GetUniqueFileNameTest, ItsTemporaryNamesAreKnownAndNoOthers) {
   testing::TempDir dir;
   for (int i = 0; i < 50; ++i) {

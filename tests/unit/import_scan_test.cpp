@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(ImportKindsTest, ExtensionsMapToCommandNumbers) {
   EXPECT_EQ(ImportCommandNumber("scale.ini"), 0);
@@ -101,6 +103,20 @@ class ImportScanRunTest : public ::testing::Test {
 
   void Scan() { ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_, sequence_)); }
 
+  // A scan whose flush of the queue records what the import folder and the
+  // log held at that moment, and then succeeds or fails as `flushOk` says.
+  void ScanRecordingFlush(bool flushOk) {
+    const QueueFlush flush = [this, flushOk](const std::string& folder, std::string* error) {
+      flushes_.push_back(folder);
+      for (const FileEntry& e : ListFolder(dir_.File("Import")))
+        importAtFlush_.push_back(e.Name);
+      linesAtFlush_ = sink_.lines;
+      *error = "Input/output error";
+      return flushOk;
+    };
+    ASSERT_TRUE(ImportScan(settings_, sink_, clock_, memory_, sequence_, flush));
+  }
+
   // OriginalFileName and data of each queued command.
   std::vector<std::string> Queued() {
     std::vector<std::string> out;
@@ -120,7 +136,77 @@ class ImportScanRunTest : public ::testing::Test {
   RecordingLog sink_;
   ImportScanMemory memory_;
   CommandSequence sequence_;
+  std::vector<std::string> flushes_;
+  std::vector<std::string> importAtFlush_;
+  std::vector<std::string> linesAtFlush_;
 };
+
+// Every command of a scan is on disk before the first import file goes: the
+// queue is flushed once, with all the files still in place, and only a
+// successful flush lets them go.
+TEST_F(ImportScanRunTest, ImportFilesAreDeletedOnlyAfterTheQueueIsFlushed) {
+  for (const bool flushOk : {true, false}) {
+    SCOPED_TRACE(flushOk ? "flushed" : "flush failed");
+    flushes_.clear();
+    importAtFlush_.clear();
+    sink_.lines.clear();
+    for (const char* name : {"a.txt", "b.plu", "c.txt"})
+      Drop(name, std::string(name) + "\r\n");
+    ScanRecordingFlush(flushOk);
+    ASSERT_THAT(flushes_, ElementsAre(settings_.Snapshot().QueryPath));
+    EXPECT_THAT(importAtFlush_, ElementsAre("a.txt", "b.plu", "c.txt"));
+    EXPECT_EQ(std::count_if(linesAtFlush_.begin(), linesAtFlush_.end(),
+                            [](const std::string& line) {
+                              return line.find("> created.") != std::string::npos;
+                            }),
+              3);
+    for (const std::string& line : linesAtFlush_)
+      EXPECT_THAT(line, Not(HasSubstr("deleted."))) << "deleted before the flush";
+    EXPECT_EQ(sink_.Count("> deleted.", 1), flushOk ? 3u : 0u);
+    EXPECT_EQ(ListFolder(dir_.File("Import")).size(), flushOk ? 0u : 3u);
+    EXPECT_EQ(
+        sink_.Count("ServiceExecuteImport: Command files in " + settings_.Snapshot().QueryPath +
+                        " may not be on disk (Input/output error), the import files stay.",
+                    5),
+        flushOk ? 0u : 1u);
+  }
+  // After a failed flush the next scan queues the files again.
+  Scan();
+  EXPECT_EQ(Queued().size(), 9u);
+  EXPECT_TRUE(ListFolder(dir_.File("Import")).empty());
+}
+
+// A scan that cannot queue a file still flushes and deletes the files
+// queued before it; the failed file and those after it stay for the next.
+TEST_F(ImportScanRunTest, AScanEndingEarlyDeletesOnlyTheFilesItQueued) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt"})
+    Drop(name, std::string(name) + "\r\n");
+  // The query folder turns into a file once a.txt is queued.
+  const std::string query = settings_.Snapshot().QueryPath;
+  sink_.onLine = [&](const std::string& text) {
+    if (text.find("> created.") != std::string::npos && !fs::exists(dir_.File("aside"))) {
+      fs::rename(query, dir_.File("aside"));
+      dir_.Write("Query", "not a folder");
+    }
+  };
+  ScanRecordingFlush(true);
+  sink_.onLine = nullptr;
+  EXPECT_EQ(flushes_.size(), 1u);
+  EXPECT_THAT(importAtFlush_, ElementsAre("a.txt", "b.txt", "c.txt"));
+  EXPECT_EQ(sink_.Count("ServiceExecuteImport: No unique file name in " + query, 5), 1u);
+  EXPECT_EQ(sink_.Count("ServiceExecute: Import file <a.txt> deleted.", 1), 1u);
+  EXPECT_EQ(sink_.Count("deleted.", 1), 1u);
+  EXPECT_FALSE(FileExists(dir_.File("Import/a.txt")));
+  EXPECT_TRUE(FileExists(dir_.File("Import/b.txt")));
+  EXPECT_TRUE(FileExists(dir_.File("Import/c.txt")));
+
+  fs::remove(query);
+  fs::rename(dir_.File("aside"), query);
+  Scan();
+  EXPECT_THAT(Queued(), ::testing::UnorderedElementsAre("a.txt: a.txt\r\n", "b.txt: b.txt\r\n",
+                                                        "c.txt: c.txt\r\n"));
+  EXPECT_TRUE(ListFolder(dir_.File("Import")).empty());
+}
 
 TEST_F(ImportScanRunTest, WhatIsNotARegularFileIsReportedOnceAndNeverRead) {
   dir_.Write("secret", "99,Secret,1\r\n");

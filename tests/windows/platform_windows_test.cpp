@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/service_control.h"
 #include "platform/system_formats.h"
 #include "support/temp_dir.h"
 
@@ -149,6 +150,45 @@ TEST(WindowsFilesTest, AnAppendFileFollowsItsFileThroughARename) {
 }
 
 // The shared tests pin Windows-1251; these the system's OEM page, 866.
+TEST(WindowsFilesTest, ListsKindsAndSizesAndRefusesAFolderOverAFile) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFileAtomic(dir.path() + "\\b.dat", std::string(70000, 'x')));
+  ASSERT_TRUE(ForceDirectories(dir.path() + "\\A.d\\inner"));
+  const std::vector<FileEntry> entries = ListFolder(dir.path(), "*.*");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].Name, "A.d");
+  EXPECT_EQ(entries[0].Kind, FileKind::kFolder);
+  EXPECT_EQ(entries[0].Size, 0u);
+  EXPECT_EQ(entries[1].Kind, FileKind::kRegular);
+  EXPECT_EQ(entries[1].Size, 70000u);
+  EXPECT_EQ(GetFileSize64(dir.path() + "\\b.dat"), 70000u);
+  EXPECT_NEAR(static_cast<double>(entries[1].ModifiedMillis),
+              static_cast<double>(FileTimeNowMillis()), 600000.0);
+  size_t pieces = 0, bytes = 0;
+  ASSERT_TRUE(ReadFileChunks(dir.path() + "\\b.dat", 65536, [&](std::string_view piece) {
+    ++pieces;
+    bytes += piece.size();
+    return true;
+  }));
+  EXPECT_EQ(pieces, 2u);
+  EXPECT_EQ(bytes, 70000u);
+  std::string error;
+  EXPECT_FALSE(ForceDirectories(dir.path() + "\\b.dat\\sub", &error));
+  EXPECT_FALSE(error.empty());
+}
+
+// The console build cannot register a service, and says so.
+TEST(WindowsServiceControlTest, RegistrationIsRefusedWithAReason) {
+  std::string error;
+  EXPECT_FALSE(
+      InstallService({"MainTarvoService", "Tarvo Scale Server", ExecutablePath()}, &error));
+  EXPECT_NE(error.find("not available"), std::string::npos);
+  EXPECT_FALSE(UninstallService("MainTarvoService", &error));
+  EXPECT_FALSE(ServiceExists("MainTarvoService"));
+  InstallControlHandlers();
+  EXPECT_EQ(WaitControlRequest(0), ControlRequest::kNone);
+}
+
 TEST(WindowsCodePageTest, AnsiAndOemAreTheSystemsCyrillicPages) {
   EXPECT_EQ(AnsiToUtf8(kAnsiName), "\xD0\x92\xD0\xB5\xD1\x81\xD1\x8B.txt");
   EXPECT_EQ(OemToAnsi("\x82\xA5\xE1\xEB \xFC \xF1"), "\xC2\xE5\xF1\xFB \xB9 \xB8");

@@ -1,5 +1,7 @@
 #include "platform/terminal.h"
 
+#include <string>
+
 #include "platform/windows/win32.h"
 
 namespace tarvo {
@@ -41,6 +43,20 @@ bool WriteStream(StandardStream stream, const std::string& text) {
   const HANDLE h = StreamHandle(stream);
   if (h == nullptr || h == INVALID_HANDLE_VALUE)
     return false;
+  DWORD mode;
+  if (::GetConsoleMode(h, &mode) && !text.empty()) {
+    // The text is UTF-8; a console shows it right only as UTF-16, whatever
+    // its own code page.
+    const int size = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(n > 0 ? n : 0, L'\0');
+    if (n <= 0 || ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), n) != n)
+      return false;
+    DWORD written = 0;
+    return ::WriteConsoleW(h, wide.data(), static_cast<DWORD>(n), &written, nullptr) &&
+           written == static_cast<DWORD>(n);
+  }
+  // A file or a pipe gets the bytes as they are.
   size_t done = 0;
   while (done < text.size()) {
     DWORD written = 0;

@@ -1,6 +1,9 @@
 // Code-page conversion. Text inside the service (files, log, settings) is
-// 8-bit ANSI text: Windows-1251. DOS text is CP866 (OEM). The automation
-// layer, terminals and the file system speak UTF-8.
+// 8-bit ANSI text: Windows-1251. DOS text is CP866 (OEM). On Windows they
+// are the system's ANSI and OEM code pages (1251 and 866 on a Russian
+// system; an East Asian system's multi-byte pages are not used). The
+// automation layer, terminals and the file system speak UTF-8. Letter case
+// follows Windows-1251 on every system.
 //
 // Characters that the target code page lacks become "?"; invalid input
 // bytes become "?" as well. No function throws.

@@ -1,12 +1,14 @@
 // File-system access. Paths are ANSI text (see codepage.h); they are converted
-// to and from the system's UTF-8 here, so a Cyrillic name reads right in the
-// log, the command files and the journal.
+// to and from the system's UTF-8 here (on Windows, to and from its UTF-16
+// through the ANSI code page, as the system's ANSI functions do), so a
+// Cyrillic name reads right in the log, the command files and the journal.
 //
 // A name that the system holds in some other form (bytes that are not UTF-8,
 // as a Windows share writes Windows-1251, or letters that ANSI lacks) is
-// listed as its bytes unchanged, and such a name, passed back as the last
-// part of a path, leads to the same entry: what ListFolder lists can always
-// be read, copied and deleted by its listed name.
+// listed as its bytes unchanged (on Windows, by its short 8.3 name), and
+// such a name, passed back as the last part of a path, leads to the same
+// entry: what ListFolder lists can always be read, copied and deleted by
+// its listed name.
 //
 // An operation that can fail returns false and, when `error` is not null,
 // stores the system's reason there ("No such file or directory"). The queries
@@ -24,8 +26,13 @@
 
 namespace tarvo {
 
-// The separator of folders in a path on this system.
+// The separator of folders in a path on this system. On Windows the path
+// helpers below take "/" as a separator as well, as the system does.
+#ifdef _WIN32
+constexpr char kPathDelim = '\\';
+#else
 constexpr char kPathDelim = '/';
+#endif
 
 // Path text helpers (pure text; the file system is not consulted).
 std::string ExtractFilePath(const std::string& path);  // folder with its trailing delimiter

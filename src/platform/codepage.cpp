@@ -1,47 +1,31 @@
 #include "platform/codepage.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "platform/codepage_table.h"
+
 namespace tarvo {
 
 namespace {
 
-constexpr char32_t kNoChar = 0xFFFFFFFF;
+constexpr char32_t kNoChar = internal::kNoCodePageChar;
 
 // One 8-bit code page: the character of each byte (kNoChar where the page
-// defines none) and the way back, sorted by character. Built once from
-// iconv's tables and read-only afterwards.
+// defines none) and the way back, sorted by character. Built once from the
+// system's tables and read-only afterwards.
 class CodePage {
  public:
-  explicit CodePage(const char* name) {
+  explicit CodePage(internal::CodePageRole role) {
     for (int b = 0; b < 0x80; ++b)
       to_unicode_[b] = static_cast<char32_t>(b);
+    std::array<char32_t, 128> upper;
+    internal::LoadCodePageTable(role, &upper);
     for (int b = 0x80; b < 0x100; ++b)
-      to_unicode_[b] = kNoChar;
-    iconv_t cd = iconv_open("UTF-32LE", name);
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-      for (int b = 0x80; b < 0x100; ++b) {
-        char in = static_cast<char>(b);
-        unsigned char out[8];
-        char* inPtr = &in;
-        size_t inLeft = 1;
-        char* outPtr = reinterpret_cast<char*>(out);
-        size_t outLeft = sizeof(out);
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
-            sizeof(out) - outLeft == 4) {
-          to_unicode_[b] = static_cast<char32_t>(out[0] | out[1] << 8 | out[2] << 16 |
-                                                 static_cast<uint32_t>(out[3]) << 24);
-        }
-      }
-      iconv_close(cd);
-    }
+      to_unicode_[b] = upper[b - 0x80];
     for (int b = 0; b < 0x100; ++b) {
       if (to_unicode_[b] != kNoChar)
         from_unicode_.emplace_back(to_unicode_[b], static_cast<char>(b));
@@ -67,12 +51,12 @@ class CodePage {
 };
 
 const CodePage& Ansi() {
-  static const CodePage page("CP1251");
+  static const CodePage page(internal::CodePageRole::kAnsi);
   return page;
 }
 
 const CodePage& Oem() {
-  static const CodePage page("CP866");
+  static const CodePage page(internal::CodePageRole::kOem);
   return page;
 }
 

@@ -24,8 +24,13 @@
 
 namespace tarvo {
 
-// The separator of folders in a path on this system.
+// The separator of folders in a path on this system. On Windows the path
+// helpers below take "/" as a separator as well, as the system does.
+#ifdef _WIN32
+constexpr char kPathDelim = '\\';
+#else
 constexpr char kPathDelim = '/';
+#endif
 
 // Path text helpers (pure text; the file system is not consulted).
 std::string ExtractFilePath(const std::string& path);  // folder with its trailing delimiter

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/codepage.h"
+#include "platform/locale_formats.h"
 #include "platform/number_text.h"
 
 namespace tarvo {
@@ -81,7 +82,14 @@ void SetSystemFormats(const SystemFormats& formats) {
 }
 
 void LoadSystemFormatsFromEnvironment() {
-  SystemFormats formats;
+  SystemFormats formats = internal::SystemLocaleFormats();
+  DateLayout layout;
+  if (ParseDateLayout(formats.ShortDateFormat, &layout)) {
+    formats.DateSeparator = layout.separator;
+  } else {
+    formats.ShortDateFormat = SystemFormats().ShortDateFormat;
+    formats.DateSeparator = SystemFormats().DateSeparator;
+  }
   const char* decimal = std::getenv("TARVO_DECIMAL_SEPARATOR");
   if (UsableSeparator(decimal))
     formats.DecimalSeparator = decimal[0];
@@ -89,7 +97,6 @@ void LoadSystemFormatsFromEnvironment() {
   if (UsableSeparator(time))
     formats.TimeSeparator = time[0];
   const char* date = std::getenv("TARVO_SHORT_DATE_FORMAT");
-  DateLayout layout;
   if (date != nullptr && ParseDateLayout(date, &layout)) {
     formats.ShortDateFormat = date;
     formats.DateSeparator = layout.separator;

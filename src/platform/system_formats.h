@@ -1,9 +1,10 @@
 // The system's number, date and time conventions, in one place.
 //
 // Defaults: decimal separator ".", short date format "dd.mm.yyyy", date
-// separator ".", time separator ":", long time format "hh:nn:ss". A shop sets
-// its own conventions through the environment, read once at start-up by
-// LoadSystemFormatsFromEnvironment():
+// separator ".", time separator ":", long time format "hh:nn:ss". On Windows
+// the user's regional settings (decimal symbol, short date, time separator)
+// take their place. A shop sets its own conventions through the environment,
+// read once at start-up, over both, by LoadSystemFormatsFromEnvironment():
 //   TARVO_DECIMAL_SEPARATOR   one character, for example ","
 //   TARVO_SHORT_DATE_FORMAT   for example "dd.mm.yyyy" or "yyyy-mm-dd"; its
 //                             separator becomes the date separator

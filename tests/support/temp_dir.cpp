@@ -1,20 +1,31 @@
 #include "support/temp_dir.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <unistd.h>
 
 namespace tarvo::testing {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // A new folder of a random name, made by this call alone (as mkdtemp
+  // does, on every system).
+  std::random_device random;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "tarvo-test-%08x", static_cast<unsigned>(random()));
+    const std::filesystem::path folder = base / name;
+    std::error_code ec;
+    if (std::filesystem::create_directory(folder, ec)) {
+      path_ = folder.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {

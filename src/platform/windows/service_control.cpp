@@ -9,14 +9,13 @@
 // console log is left off by the terminal check alone).
 #include "platform/service_control.h"
 
-#include <windows.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 #include "platform/system_error.h"
+#include "platform/windows/win32.h"
 
 namespace tarvo {
 
@@ -45,8 +44,9 @@ struct ServiceHost {
 };
 
 ServiceHost& Host() {
-  static ServiceHost host;
-  return host;
+  // Never destroyed: the handlers may still run while the process ends.
+  static ServiceHost* host = new ServiceHost;
+  return *host;
 }
 
 void PushRequest(ControlRequest request) {
@@ -58,16 +58,6 @@ void PushRequest(ControlRequest request) {
   host.requested.notify_all();
 }
 
-std::wstring AnsiToWide(const std::string& text) {
-  if (text.empty())
-    return std::wstring();
-  const int size = static_cast<int>(text.size());
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), n);
-  return wide;
-}
-
 std::wstring Utf8ToWide(const std::string& text) {
   if (text.empty())
     return std::wstring();
@@ -76,28 +66,6 @@ std::wstring Utf8ToWide(const std::string& text) {
   std::wstring wide(static_cast<size_t>(n), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), n);
   return wide;
-}
-
-// The system's message for the calling thread's last error, in the
-// program's ANSI text, without the final line break.
-bool FailWithLastError(std::string* error) {
-  const DWORD code = ::GetLastError();
-  wchar_t* buffer = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  std::wstring text(buffer != nullptr ? buffer : L"", n);
-  if (buffer != nullptr)
-    ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
-    text.pop_back();
-  if (text.empty())
-    return internal::Fail(error, "System error " + std::to_string(code));
-  const int size = static_cast<int>(text.size());
-  const int len = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(len), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, ansi.data(), len, nullptr, nullptr);
-  return internal::Fail(error, ansi);
 }
 
 // Closes a service manager handle when it goes out of scope.
@@ -231,7 +199,7 @@ int RunAsService(const std::string& name, const std::function<int()>& body) {
   ServiceHost& host = Host();
   {
     std::lock_guard<std::mutex> lock(host.mu);
-    host.name = AnsiToWide(name);
+    host.name = internal::WideFromAnsi(name);
     host.body = &body;
   }
   SERVICE_TABLE_ENTRYW table[] = {{host.name.data(), ServiceMain}, {nullptr, nullptr}};
@@ -282,7 +250,7 @@ bool ServiceExists(const std::string& name) {
   if (manager.get() == nullptr)
     return false;
   const ScHandle service(
-      ::OpenServiceW(manager.get(), AnsiToWide(name).c_str(), SERVICE_ALL_ACCESS));
+      ::OpenServiceW(manager.get(), internal::WideFromAnsi(name).c_str(), SERVICE_ALL_ACCESS));
   return service.get() != nullptr;
 }
 
@@ -292,24 +260,26 @@ bool InstallService(const ServiceRegistration& reg, std::string* error) {
   const ScHandle manager(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
   if (manager.get() == nullptr)
-    return FailWithLastError(error);
-  const std::wstring command = L"\"" + AnsiToWide(reg.ExecPath) + L"\"";
-  const ScHandle service(::CreateServiceW(
-      manager.get(), AnsiToWide(reg.Name).c_str(), AnsiToWide(reg.DisplayName).c_str(),
-      SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-      command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    return internal::FailWithLastError(error);
+  const std::wstring command = L"\"" + internal::WideFromAnsi(reg.ExecPath) + L"\"";
+  const ScHandle service(::CreateServiceW(manager.get(), internal::WideFromAnsi(reg.Name).c_str(),
+                                          internal::WideFromAnsi(reg.DisplayName).c_str(),
+                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                          SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                          nullptr, nullptr, nullptr, nullptr, nullptr));
   if (service.get() == nullptr)
-    return FailWithLastError(error);
+    return internal::FailWithLastError(error);
   return true;
 }
 
 bool UninstallService(const std::string& name, std::string* error) {
   const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (manager.get() == nullptr)
-    return FailWithLastError(error);
-  const ScHandle service(::OpenServiceW(manager.get(), AnsiToWide(name).c_str(), DELETE));
+    return internal::FailWithLastError(error);
+  const ScHandle service(
+      ::OpenServiceW(manager.get(), internal::WideFromAnsi(name).c_str(), DELETE));
   if (service.get() == nullptr || !::DeleteService(service.get()))
-    return FailWithLastError(error);
+    return internal::FailWithLastError(error);
   return true;
 }
 

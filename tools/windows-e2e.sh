@@ -37,11 +37,12 @@ locale -a 2>/dev/null | grep -qix 'ru_RU.utf8' || fail "the locale ru_RU.UTF-8 i
 
 work=$(mktemp -d /tmp/tarvo-windows-e2e.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8
-# A service under Wine gets the environment of the prefix's first process,
-# so these are set before Wine starts: the service's TCP ports, its
-# workers' timers, and (below) the emulator's port.
-export TARVO_PORT_BASE=$((20000 + RANDOM % 20000))
-export TARVO_TIMER_SCALE=0.01
+# The service's TCP ports, its workers' timers and (below) the emulator's
+# port. A service gets the system's environment, not the caller's: they are
+# written to the registry's system environment, which Wine's service
+# manager reads when its session starts.
+port_base=$((20000 + RANDOM % 20000))
+timer_scale=0.01
 emu_pid=
 ok=
 
@@ -71,16 +72,28 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 grep -q '^listening on' "$work/emulator.out" || fail "the emulator did not start: $(cat "$work/emulator.out")"
-export TARVO_SCALE_PORT
-TARVO_SCALE_PORT=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/emulator.out" | head -n 1)
-echo "   port $TARVO_SCALE_PORT"
+scale_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/emulator.out" | head -n 1)
+echo "   port $scale_port"
 
 step "creating the Wine prefix $WINEPREFIX (LC_ALL=$LC_ALL)"
-wine wineboot -i >"$work/wineboot.out" 2>&1 || fail "wineboot failed: $(cat "$work/wineboot.out")"
+# One Wine session for the whole check: a new session would start the
+# installed (automatic) service on its own, as Windows does at boot.
+mkdir -p "$WINEPREFIX"
+wineserver -p
+wine wineboot >"$work/wineboot.out" 2>&1 || fail "wineboot failed: $(cat "$work/wineboot.out")"
 acp=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null | tr -d '\r' |
   awk '$1 == "ACP" { print $3 }')
 echo "   ANSI code page $acp"
 [ "$acp" = 1251 ] || fail "Wine's ANSI code page is $acp, not 1251"
+
+for pair in TARVO_PORT_BASE=$port_base TARVO_TIMER_SCALE=$timer_scale TARVO_SCALE_PORT=$scale_port; do
+  wine reg add 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+    /v "${pair%%=*}" /t REG_SZ /d "${pair#*=}" /f >/dev/null || fail "cannot set ${pair%%=*}"
+  echo "   system environment: $pair"
+done
+wineserver -k
+wineserver -w
+wineserver -p
 
 app=$WINEPREFIX/drive_c/Tarvo
 app_win='C:\Tarvo'
@@ -98,6 +111,11 @@ echo "   TarvoDriver.TarvoOLEDriver = $clsid"
 
 step "wine tarvo-scale-server.exe /INSTALL /SILENT"
 wine "$app_win\\tarvo-scale-server.exe" /INSTALL /SILENT || fail "the install failed"
+# Wine's manager may answer a query only a moment after the install.
+for _ in $(seq 50); do
+  wine sc query MainTarvoService >"$work/sc.out" 2>&1 && break
+  sleep 0.2
+done
 wine sc query MainTarvoService >"$work/sc.out" 2>&1 || fail "sc query after the install: $(cat "$work/sc.out")"
 echo "   $(tr -d '\r' <"$work/sc.out" | grep -m1 STATE || true)"
 # A second silent install of the installed service ends quietly.
@@ -115,7 +133,8 @@ comment='; Весы магазина'
 grep -q "^Scale1=$scale_ip" "$app/tarvo-scale-server.ini" || fail "the INI has no scale"
 
 step "wine net start MainTarvoService"
-wine net start MainTarvoService || fail "net start failed"
+# net prints in the OEM code page.
+wine net start MainTarvoService | iconv -f CP866 -t UTF-8 | sed 's/^/   /' || fail "net start failed"
 log=$app/Log/tarvo-scale-server.log
 for _ in $(seq $((wait_seconds * 10))); do
   grep -q 'ServiceStart: Service started.' "$log" 2>/dev/null && break
@@ -178,7 +197,7 @@ echo "   both Windows-1251 with CR LF"
 step "wine net stop MainTarvoService"
 before=$(stat -c %Y.%s "$app/tarvo-scale-server.ini")
 sleep 1 # so that a rewrite shows in the modification time
-wine net stop MainTarvoService || fail "net stop failed"
+wine net stop MainTarvoService | iconv -f CP866 -t UTF-8 | sed 's/^/   /' || fail "net stop failed"
 for _ in $(seq $((wait_seconds * 10))); do
   wine sc query MainTarvoService 2>/dev/null | tr -d '\r' | grep -q 'STOPPED' && break
   sleep 0.2
@@ -196,7 +215,7 @@ wine "$app_win\\tarvo-scale-server.exe" /UNINSTALL /SILENT || fail "the uninstal
 if wine sc query MainTarvoService >"$work/sc.out" 2>&1; then
   fail "sc query still finds the service: $(cat "$work/sc.out")"
 fi
-echo "   sc query: $(tr -d '\r' <"$work/sc.out" | grep . | tail -n 1)"
+echo "   sc query MainTarvoService now fails"
 
 step "wine regsvr32 /u /s tarvodriver.dll"
 wine regsvr32 /u /s "$app_win\\tarvodriver.dll" || fail "regsvr32 /u failed"

@@ -63,7 +63,12 @@ TEST(ComVariantTest, OtherTypesAreConvertedOrRefused) {
   v.v.fltVal = 1.5f;
   EXPECT_EQ(FromVARIANT(v.v), Variant(1.5));
   v.v.vt = VT_UI4;
-  v.v.ulVal = 0xFFFFFFFFu;
+  v.v.ulVal = 0x7FFFFFFFu;
+  EXPECT_EQ(FromVARIANT(v.v), Variant(INT_MAX));
+  v.v.ulVal = 0x80000000u;
+  EXPECT_EQ(ErrorOf([&] { FromVARIANT(v.v); }), "Overflow");
+  v.v.vt = VT_I8;
+  v.v.llVal = -2147483649LL;
   EXPECT_EQ(ErrorOf([&] { FromVARIANT(v.v); }), "Overflow");
   v.v.vt = VT_NULL;
   EXPECT_EQ(FromVARIANT(v.v), Variant());

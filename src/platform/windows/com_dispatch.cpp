@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace tarvo {
@@ -70,6 +71,14 @@ void ChangeType(const VARIANT& value, VARTYPE type, VARIANT* out) {
     throw AutomationError(kOverflow);
   if (FAILED(hr))
     throw AutomationError(kTypeMismatch);
+}
+
+// `value` as int32; raises "Overflow" outside its range.
+template <typename T>
+Variant IntInRange(T value) {
+  if (!std::in_range<int32_t>(value))
+    throw AutomationError(kOverflow);
+  return Variant(static_cast<int32_t>(value));
 }
 
 // The upper-case form of a member name, the key names are matched by.
@@ -453,16 +462,22 @@ Variant FromVARIANT(const VARIANT& value) {
                          ? std::string()
                          : FromWide(CP_UTF8, v->bstrVal, ::SysStringLen(v->bstrVal)));
     case VT_I1:
+      return Variant(static_cast<int32_t>(v->cVal));
     case VT_I2:
-    case VT_I8:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UI8:
+      return Variant(static_cast<int32_t>(v->iVal));
     case VT_INT:
+      return Variant(static_cast<int32_t>(v->intVal));
+    case VT_UI1:
+      return Variant(static_cast<int32_t>(v->bVal));
+    case VT_UI2:
+      return Variant(static_cast<int32_t>(v->uiVal));
+    case VT_UI4:
     case VT_UINT:
-      ChangeType(*v, VT_I4, changed.get());
-      return Variant(static_cast<int32_t>(changed.get()->lVal));
+      return IntInRange(v->ulVal);
+    case VT_I8:
+      return IntInRange(v->llVal);
+    case VT_UI8:
+      return IntInRange(v->ullVal);
     case VT_R4:
     case VT_CY:
     case VT_DECIMAL:

@@ -100,6 +100,17 @@ app_win='C:\Tarvo'
 mkdir -p "$app"
 cp "$win_bin/tarvo-scale-server.exe" "$win_bin/tarvodriver.dll" "$app/"
 
+step "wine tarvo-scale-server.exe from the console before the driver is registered"
+if TARVO_PORT_BASE=$port_base wine "$app_win\\tarvo-scale-server.exe" >"$work/console.out" 2>&1; then
+  fail "the service started without its driver"
+fi
+log=$app/Log/tarvo-scale-server.log
+for line in 'ServiceStart: Tarvo OLE-driver not found!.' 'ServiceStart: Invalid class string'; do
+  grep -qF "$line" "$log" 2>/dev/null || fail "no \"$line\" in the log"
+  echo "   log: $line"
+done
+rm -f "$app/tarvo-scale-server.ini"
+
 step "wine regsvr32 /s $app_win\\tarvodriver.dll"
 wine regsvr32 /s "$app_win\\tarvodriver.dll" || fail "regsvr32 failed"
 clsid=$(wine reg query 'HKCR\TarvoDriver.TarvoOLEDriver\CLSID' /ve 2>/dev/null | tr -d '\r' |
@@ -118,8 +129,15 @@ for _ in $(seq 50); do
 done
 wine sc query MainTarvoService >"$work/sc.out" 2>&1 || fail "sc query after the install: $(cat "$work/sc.out")"
 echo "   $(tr -d '\r' <"$work/sc.out" | grep -m1 STATE || true)"
-# A second silent install of the installed service ends quietly.
+# A second silent install of the installed service ends quietly; without
+# SILENT the registration itself reports the failure.
 wine "$app_win\\tarvo-scale-server.exe" /install -silent || fail "a silent install over the installed service failed"
+if wine "$app_win\\tarvo-scale-server.exe" /INSTALL >"$work/install.out" 2>&1; then
+  fail "a second install succeeded"
+fi
+grep -q 'Service "Tarvo Scale Server" failed to install with error' "$work/install.out" ||
+  fail "a second install did not report: $(cat "$work/install.out")"
+echo "   a second install: $(iconv -f CP1251 -t UTF-8 "$work/install.out" | tr -d '\r' | grep -m1 'failed to install')"
 
 step "writing the INI (Windows-1251, CR LF): one scale $scale_ip, a comment in Cyrillic"
 comment='; Весы магазина'
@@ -135,7 +153,6 @@ grep -q "^Scale1=$scale_ip" "$app/tarvo-scale-server.ini" || fail "the INI has n
 step "wine net start MainTarvoService"
 # net prints in the OEM code page.
 wine net start MainTarvoService | iconv -f CP866 -t UTF-8 | sed 's/^/   /' || fail "net start failed"
-log=$app/Log/tarvo-scale-server.log
 for _ in $(seq $((wait_seconds * 10))); do
   grep -q 'ServiceStart: Service started.' "$log" 2>/dev/null && break
   sleep 0.1

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "platform/locale_formats.h"
+
 namespace tarvo {
 namespace {
 
@@ -141,20 +143,23 @@ TEST_F(SystemFormatsTest, LoadsTheShopConventionsFromTheEnvironment) {
   EXPECT_TRUE(Parses("0,5", 0.5));
 }
 
+// The defaults here are the system's own conventions: the program's
+// defaults, or on Windows the user's regional settings.
 TEST_F(SystemFormatsTest, UnusableEnvironmentValuesKeepTheDefaults) {
+  const SystemFormats system = internal::SystemLocaleFormats();
   ::setenv("TARVO_DECIMAL_SEPARATOR", ",,", 1);
   ::setenv("TARVO_SHORT_DATE_FORMAT", "dd.mm", 1);
   ::setenv("TARVO_TIME_SEPARATOR", "5", 1);
   LoadSystemFormatsFromEnvironment();
-  EXPECT_EQ(GetSystemFormats().DecimalSeparator, '.');
-  EXPECT_EQ(GetSystemFormats().ShortDateFormat, "dd.mm.yyyy");
-  EXPECT_EQ(GetSystemFormats().TimeSeparator, ':');
+  EXPECT_EQ(GetSystemFormats().DecimalSeparator, system.DecimalSeparator);
+  EXPECT_EQ(GetSystemFormats().ShortDateFormat, system.ShortDateFormat);
+  EXPECT_EQ(GetSystemFormats().TimeSeparator, system.TimeSeparator);
   for (const char* bad : {"dd.mm.yyyy.dd", "dd.mm-yyyy", "ddmmyyyy", "", "dd mm yyyy", "x"}) {
     ::setenv("TARVO_SHORT_DATE_FORMAT", bad, 1);
     ::setenv("TARVO_DECIMAL_SEPARATOR", "-", 1);
     LoadSystemFormatsFromEnvironment();
-    EXPECT_EQ(GetSystemFormats().ShortDateFormat, "dd.mm.yyyy") << bad;
-    EXPECT_EQ(GetSystemFormats().DecimalSeparator, '.');
+    EXPECT_EQ(GetSystemFormats().ShortDateFormat, system.ShortDateFormat) << bad;
+    EXPECT_EQ(GetSystemFormats().DecimalSeparator, system.DecimalSeparator);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "support/worker_harness.h"
 
@@ -81,7 +82,8 @@ TEST(JournalFormatTest, OperationNamesAndFiles) {
     EXPECT_STREQ(JournalOperationName(i), names[i]);
   EXPECT_STREQ(JournalOperationName(7), "Error");
   EXPECT_STREQ(JournalOperationName(-1), "Error");
-  EXPECT_EQ(JournalFileName(0, At(7, 12, 2026, 0, 0, 0), "/j"), "/j/07-12-2026.log");
+  EXPECT_EQ(JournalFileName(0, At(7, 12, 2026, 0, 0, 0), "/j"),
+            std::string("/j") + kPathDelim + "07-12-2026.log");
   EXPECT_EQ(JournalFileName(2, At(7, 12, 2026, 0, 0, 0), "/j/"), "/j/sclogo.csv");
 }
 

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "support/worker_harness.h"
 
@@ -128,7 +129,7 @@ TEST_F(WorkerTest, CarriesACommandToTheScaleAndRemovesItsFiles) {
   h.ClearLines();
   EXPECT_EQ(ScanPass(*worker), PassWorker::PassEnd::kSleep);
 
-  const std::string dat = h.dir.File("Query/svc0001.dat");
+  const std::string dat = h.dir.File("Query") + kPathDelim + "svc0001.dat";
   EXPECT_THAT(h.Invokes(),
               ElementsAre("call GetScaleSerialNumber()", "call SetLogoFile('" + dat + "')"));
   EXPECT_EQ(h.DriverLog()->values["IPAddress"], Variant("10.0.0.5"));
@@ -268,7 +269,7 @@ TEST_F(WorkerTest, AClaimedCommandHoldsBackTheNewerOnesOfItsScale) {
   EXPECT_FALSE(worker->Busy);
   EXPECT_FALSE(h.QueryFileExists("svc0001.lck"));
   EXPECT_FALSE(h.QueryFileExists("svc0002.cmd"));
-  const std::string dat = h.dir.File("Query/svc0002.dat");
+  const std::string dat = h.dir.File("Query") + kPathDelim + "svc0002.dat";
   EXPECT_THAT(h.Invokes(),
               ElementsAre("call GetScaleSerialNumber()", "call SetLogoFile('" + dat + "')"));
 
@@ -573,8 +574,8 @@ TEST_F(WorkerTest, FontCommandWithoutFontNumberIsBad) {
   h.QueueCommand("svc0002", "10.0.0.5", "5", "16x32.fnt", &kLogo, "FontNumber=2\r\n");
   ScanPass(*worker);
   EXPECT_EQ(worker->FontNumber, 2);
-  EXPECT_THAT(h.Invokes(),
-              Contains("call SetFontFile('" + h.dir.File("Query/svc0002.dat") + "',2)"));
+  EXPECT_THAT(h.Invokes(), Contains("call SetFontFile('" + h.dir.File("Query") + kPathDelim +
+                                    "svc0002.dat" + "',2)"));
 }
 
 TEST_F(WorkerTest, ArchiveKeepsCopiesOfGoodAndBadCommands) {
@@ -630,7 +631,7 @@ TEST_F(WorkerTest, AnExceptionInTheCommandIsRetriedEveryPassWithTheScaleReleased
 TEST_F(WorkerTest, AnUnreadableCommandFileIsLoggedAndReadAgainNextPass) {
   auto worker = Begin();
   // A folder stands where the claimed command file should be.
-  const std::string command = h.dir.File("Query/svc0001.cmd");
+  const std::string command = h.dir.File("Query") + kPathDelim + "svc0001.cmd";
   std::filesystem::create_directories(command);
   worker->CommandFileName = command;
   worker->Busy = true;

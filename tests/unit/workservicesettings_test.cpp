@@ -65,16 +65,17 @@ TEST_F(SettingsTest, ConstructionValues) {
   EXPECT_EQ(0, v.SendThreadsCount);
   EXPECT_EQ("", v.QueryPath);
   EXPECT_EQ(Prog(), settings_.ProgramFolder());
-  EXPECT_EQ(Prog() + "/Query", settings_.DefaultQueryPath());  // the doubled delimiter is kept
-  EXPECT_EQ(Prog() + "/Import", settings_.DefaultImportPath());
-  EXPECT_EQ(Prog() + "/Log", settings_.DefaultJournalsPath());
+  EXPECT_EQ(Prog() + kPathDelim + "Query",
+            settings_.DefaultQueryPath());  // the doubled delimiter is kept
+  EXPECT_EQ(Prog() + kPathDelim + "Import", settings_.DefaultImportPath());
+  EXPECT_EQ(Prog() + kPathDelim + "Log", settings_.DefaultJournalsPath());
 }
 
 TEST_F(SettingsTest, MissingFileGivesDefaultsAndIsRewrittenWithAll18KeysSorted) {
   settings_.LoadSettings();
-  const std::string journals = Prog() + "/Log";
-  const std::string query = Prog() + "/Query";
-  const std::string import = Prog() + "/Import";
+  const std::string journals = Prog() + kPathDelim + "Log";
+  const std::string query = Prog() + kPathDelim + "Query";
+  const std::string import = Prog() + kPathDelim + "Import";
   EXPECT_EQ(
       (Lines{"JournalsPath=" + journals, "LogFileName=tarvo-scale-server.log", "EnableLogFile=True",
              "MaxLogLevelEvent=5", "EnableQueryArchive=False", "ReWriteLog=False",
@@ -96,7 +97,7 @@ TEST_F(SettingsTest, MissingFileGivesDefaultsAndIsRewrittenWithAll18KeysSorted) 
   EXPECT_TRUE(DirectoryExists(journals));
   EXPECT_TRUE(DirectoryExists(query));
   EXPECT_TRUE(DirectoryExists(import));
-  EXPECT_EQ(journals + "/tarvo-scale-server.log", log_.FileName());
+  EXPECT_EQ(journals + kPathDelim + "tarvo-scale-server.log", log_.FileName());
   EXPECT_EQ(5, log_.MinLevel());
 
   settings_.SaveSettings();
@@ -194,7 +195,7 @@ TEST_F(SettingsTest, BadValueStopsTheLoadAtThatKey) {
   settings_.LoadSettings();
   MSettingsValues v = settings_.Snapshot();
   EXPECT_EQ(journals, v.JournalsPath);  // before the bad key: new value
-  EXPECT_EQ(journals + "/tarvo-scale-server.log", log_.FileName());
+  EXPECT_EQ(journals + kPathDelim + "tarvo-scale-server.log", log_.FileName());
   EXPECT_FALSE(v.EnableLogFile);     // the bad key itself
   EXPECT_EQ(5, v.MaxLogLevelEvent);  // after it: previous values
   EXPECT_EQ(5, log_.MinLevel());
@@ -215,9 +216,10 @@ TEST_F(SettingsTest, EmptyFoldersFallBackToTheirDefaults) {
       "[GlobalSettings]\r\nJournalsPath=\r\nMaxLogLevelEvent=0\r\nQueryPath=\r\nImportPath=\r\n");
   settings_.LoadSettings();
   MSettingsValues v = settings_.Snapshot();
-  EXPECT_EQ(Prog() + "/Log", v.JournalsPath);
-  EXPECT_EQ(Prog() + "/Query", v.QueryPath);  // the query folder, never the import folder
-  EXPECT_EQ(Prog() + "/Import", v.ImportPath);
+  EXPECT_EQ(Prog() + kPathDelim + "Log", v.JournalsPath);
+  EXPECT_EQ(Prog() + kPathDelim + "Query",
+            v.QueryPath);  // the query folder, never the import folder
+  EXPECT_EQ(Prog() + kPathDelim + "Import", v.ImportPath);
   EXPECT_TRUE(DirectoryExists(v.QueryPath));
   EXPECT_TRUE(DirectoryExists(v.ImportPath));
   const std::string log = LogText();
@@ -245,7 +247,7 @@ TEST_F(SettingsTest, LogFileNameKeepsOnlyItsNamePart) {
            "\r\nLogFileName=/other/place/svc.log\r\n");
   settings_.LoadSettings();
   EXPECT_EQ("svc.log", settings_.LogFileName);
-  EXPECT_EQ(journals + "/svc.log", log_.FileName());
+  EXPECT_EQ(journals + kPathDelim + "svc.log", log_.FileName());
   EXPECT_TRUE(DirectoryExists(journals));
   EXPECT_EQ("LogFileName=/other/place/svc.log", settings_.GlobalSettingsList[1]);
 }

@@ -26,10 +26,10 @@ void LoadCodePageTable(CodePageRole role, std::array<char32_t, 128>* table) {
   for (int b = 0x80; b < 0x100; ++b) {
     const char in = static_cast<char>(b);
     wchar_t out[2];
-    // A byte the page leaves undefined fails instead of becoming a
-    // private-use character.
+    // A byte the page leaves undefined fails, or stands for the control
+    // character of its own number (0x98 of Windows-1251).
     const int n = ::MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, &in, 1, out, 2);
-    if (n == 1)
+    if (n == 1 && !(b < 0xA0 && out[0] == static_cast<wchar_t>(b)))
       (*table)[b - 0x80] = static_cast<char32_t>(out[0]);
   }
 }

@@ -121,6 +121,8 @@ void TScaleWorkThread::Start() {
   std::condition_variable cv;
   bool known = false;
   thread_ = std::thread([this, &mu, &cv, &known] {
+    // The driver is called on this thread.
+    const ComThreadScope com;
     {
       // Notified under the lock: Start() cannot return, and free these,
       // before the notification is done.

@@ -222,13 +222,20 @@ bool AutomationRegistry::LoadTableFile(const std::string& path, std::string* err
 
 bool AutomationRegistry::LoadTableFromEnvironment(std::string* error) {
   const char* path = std::getenv("TARVO_AUTOMATION_REGISTRY");
-  if (path == nullptr || *path == '\0')
+  if (path == nullptr || *path == '\0') {
+    system_classes_ = internal::SystemHasClassRegistry();
     return true;
-  return LoadTableFile(Utf8ToAnsi(path), error);
+  }
+  if (!LoadTableFile(Utf8ToAnsi(path), error))
+    return false;
+  system_classes_ = false;
+  return true;
 }
 
 std::unique_ptr<AutomationObject> AutomationRegistry::CreateOleObject(
     const std::string& progId) const {
+  if (system_classes_)
+    return internal::CreateSystemObject(progId);
   auto mapped = prog_ids_.find(AnsiUpperCase(progId));
   if (mapped == prog_ids_.end())
     throw AutomationError(kInvalidClassString);

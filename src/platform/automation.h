@@ -125,17 +125,52 @@ class AutomationRegistry {
 
   // When the environment variable TARVO_AUTOMATION_REGISTRY names a file,
   // loads it with LoadTableFile. False when it names a file that cannot be read.
+  //
+  // When the variable is not set and the system keeps a class registry of
+  // its own (COM's, on Windows), the table is set aside: from then on
+  // CreateOleObject creates every ProgID from the system's registry, so a
+  // component registered there replaces a built-in one.
   bool LoadTableFromEnvironment(std::string* error = nullptr);
 
   // Creates the component registered for `progId` (matched without regard
   // to case). Raises AutomationError("Invalid class string") when the ProgID
-  // is unknown or names no built-in component.
+  // is unknown or names no built-in component; a component of the system's
+  // class registry raises the system's message for its failure.
   std::unique_ptr<AutomationObject> CreateOleObject(const std::string& progId) const;
 
  private:
   std::map<std::string, AutomationFactory> builtins_;
   std::map<std::string, std::string> prog_ids_;  // upper-cased ProgID -> name
+  bool system_classes_ = false;                  // create from the system's registry
 };
+
+// Joins the calling thread to the system's multithreaded object apartment
+// (COM's, on Windows) for the life of the scope, so that objects of the
+// system's class registry can be created and called on it. Every thread
+// that creates or calls such objects holds one. Nothing on systems without
+// such objects.
+class ComThreadScope {
+ public:
+  ComThreadScope();
+  ComThreadScope(const ComThreadScope&) = delete;
+  ComThreadScope& operator=(const ComThreadScope&) = delete;
+  ~ComThreadScope();
+
+ private:
+  bool joined_ = false;
+};
+
+namespace internal {
+
+// True where the system keeps a class registry of automation objects.
+bool SystemHasClassRegistry();
+
+// Creates the object registered for `progId` in the system's class
+// registry. Raises AutomationError with the system's message, "Invalid class
+// string" for a ProgID it does not know.
+std::unique_ptr<AutomationObject> CreateSystemObject(const std::string& progId);
+
+}  // namespace internal
 
 }  // namespace tarvo
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -288,6 +289,17 @@ bool StartedBySystemd() {
       return true;
   }
   return false;
+}
+
+int RunAsService(const std::string&, const std::function<int()>& body) {
+  return body();
+}
+
+void ReportServiceRunning() {}
+
+void ShowServiceNotice(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
 }
 
 std::string ServiceUnitFolder() {

@@ -7,6 +7,7 @@
 #ifndef TARVO_PLATFORM_SERVICE_CONTROL_H_
 #define TARVO_PLATFORM_SERVICE_CONTROL_H_
 
+#include <functional>
 #include <string>
 
 namespace tarvo {
@@ -28,6 +29,23 @@ ControlRequest WaitControlRequest(int timeoutMs);
 // service it runs, and JOURNAL_STREAM when standard error goes to the
 // journal.
 bool StartedBySystemd();
+
+// Runs `body` as the service `name` when the system's service manager
+// started this process, and on the calling thread otherwise; returns what
+// `body` returned. (systemd runs a service as a plain process, so here it
+// is always the latter.) Where the manager waits for reports, the service
+// is reported starting until ReportServiceRunning(), stopping once a stop
+// request arrives, and stopped when `body` returns, with a failure when it
+// returns non-zero.
+int RunAsService(const std::string& name, const std::function<int()>& body);
+
+// Tells the service manager that the service has started (nothing here).
+void ReportServiceRunning();
+
+// Shows a notice of the install or uninstall: its first line is the
+// caption, the rest after an empty line its text. Here it goes to standard
+// output as it is (UTF-8).
+void ShowServiceNotice(const std::string& text);
 
 // Registration data of the unit.
 struct ServiceRegistration {

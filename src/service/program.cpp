@@ -11,6 +11,7 @@
 #include "log/console_log.h"
 #include "platform/codepage.h"
 #include "platform/process.h"
+#include "platform/service_control.h"
 #include "platform/system_formats.h"
 #include "platform/terminal.h"
 #include "service/mainsrv.h"
@@ -19,11 +20,6 @@
 namespace tarvo {
 
 namespace {
-
-void PrintNotice(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-}
 
 void PrintError(const std::string& text) {
   std::fputs((text + "\n").c_str(), stderr);
@@ -35,10 +31,13 @@ void PrintError(const std::string& text) {
 int RunService(TMainTarvoService& service, MainThreadQueue& mainQueue) {
   bool started = false;
   std::thread serviceThread([&] {
+    const ComThreadScope com;
     try {
       started = service.ServiceStart();
-      if (started)
+      if (started) {
+        ReportServiceRunning();
         service.ServiceExecute();
+      }
     } catch (const std::exception& e) {
       service.LogWrite(std::string("ServiceExecute: ") + e.what(), 5);
     }
@@ -151,7 +150,7 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
   context.registry = &registry;
   context.mainQueue = &mainQueue;
   context.pollControl = [] { return WaitControlRequest(0); };
-  context.notify = [](const std::string& text) { PrintNotice(text); };
+  context.notify = [](const std::string& text) { ShowServiceNotice(text); };
   std::string error;
   if (!ReadNetworkEnvironment(&context, &error)) {
     PrintError(error);
@@ -172,6 +171,9 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
     }
   }
 
+  // The service object, and with it the driver it creates, is freed on
+  // this thread.
+  const ComThreadScope com;
   auto service = std::make_unique<TMainTarvoService>(context);
   if (IsServiceInstalled(args))
     return 0;
@@ -192,7 +194,8 @@ int RunServiceProgram(const std::vector<std::string>& args, const AutomationRegi
     return 0;
   }
 
-  const int code = RunService(*service, mainQueue);
+  const int code = RunAsService(kServiceName,
+                                [&service, &mainQueue] { return RunService(*service, mainQueue); });
   if (service->ShutdownSeen()) {
     // The system is going down: the workers were not stopped, so their
     // objects must not be destroyed. Destroy the service and end at once.

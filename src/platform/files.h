@@ -95,6 +95,8 @@ bool WriteFileAtomic(const std::string& path, const std::string& contents,
 // system's data when that file system cannot be told apart). False, with
 // `error` set, only when the system reports that written data could not be
 // stored (an I/O error, a full disk): then some of it may be lost.
+// On Windows every replaced file is flushed as it is written, whatever
+// `sync` says, and this has nothing left to do.
 bool FlushFileSystem(const std::string& folder, std::string* error = nullptr);
 // The name of the file that a temporary file of WriteFileAtomic or
 // CopyFileReplace stands for: "." + name + "." + 8 hexadecimal digits +

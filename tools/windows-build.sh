@@ -41,7 +41,7 @@ ctest --test-dir "$build_dir" --output-on-failure -j"$jobs" --timeout 300 >"$bui
 grep -E '^[0-9]+% tests passed|The following tests FAILED|\(Failed\)|\(Timeout\)' "$build_dir/ctest.log" ||
   true
 passed=$(grep -cE 'Test +#[0-9]+: .* Passed' "$build_dir/ctest.log" || true)
-failed=$(grep -cE 'Test +#[0-9]+: .* (\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Not Run)' \
+failed=$(grep -cE 'Test +#[0-9]+: .*(\*\*\*Failed|\*\*\*Timeout|\*\*\*Exception|Not Run)' \
   "$build_dir/ctest.log" || true)
 echo "windows-build: $passed passed, $failed failed under Wine (log: $build_dir/ctest.log)"
 exit "$status"

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "platform/codepage.h"
+#include "platform/file_mask.h"
 #include "platform/system_error.h"
 
 namespace tarvo {
@@ -189,30 +190,6 @@ bool ReadFd(int fd, std::string* contents) {
   }
   *contents = std::move(data);
   return true;
-}
-
-// "*" any run of characters, "?" one character, letters without regard to
-// case (ANSI upper case on both sides).
-bool MatchMask(const std::string& name, const std::string& mask) {
-  size_t n = 0, m = 0;
-  size_t starMask = std::string::npos, starName = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || AnsiUpperChar(mask[m]) == AnsiUpperChar(name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      starMask = m++;
-      starName = n;
-    } else if (starMask != std::string::npos) {
-      m = starMask + 1;
-      n = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*')
-    ++m;
-  return m == mask.size();
 }
 
 }  // namespace
@@ -494,7 +471,7 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
       continue;
     FileEntry entry;
     entry.Name = AnsiName(e->d_name);
-    if (!all && !MatchMask(entry.Name, mask))
+    if (!all && !internal::MatchFileMask(entry.Name, mask))
       continue;
     struct stat st;
     if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)

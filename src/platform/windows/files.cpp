@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/codepage.h"
+#include "platform/file_mask.h"
 #include "platform/system_error.h"
 #include "platform/windows/win32.h"
 
@@ -160,30 +161,6 @@ bool ReadHandle(HANDLE h, std::string* contents) {
 bool Attributes(const std::string& path, WIN32_FILE_ATTRIBUTE_DATA* data) {
   return !path.empty() &&
          ::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, data) != 0;
-}
-
-// "*" any run of characters, "?" one character, letters without regard to
-// case (ANSI upper case on both sides).
-bool MatchMask(const std::string& name, const std::string& mask) {
-  size_t n = 0, m = 0;
-  size_t starMask = std::string::npos, starName = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && (mask[m] == '?' || AnsiUpperChar(mask[m]) == AnsiUpperChar(name[n]))) {
-      ++n;
-      ++m;
-    } else if (m < mask.size() && mask[m] == '*') {
-      starMask = m++;
-      starName = n;
-    } else if (starMask != std::string::npos) {
-      m = starMask + 1;
-      n = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*')
-    ++m;
-  return m == mask.size();
 }
 
 // The entry's name in ANSI: its own name when the ANSI page spells it, else
@@ -465,7 +442,7 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
       continue;
     FileEntry entry;
     entry.Name = AnsiName(data);
-    if (!all && !MatchMask(entry.Name, mask))
+    if (!all && !internal::MatchFileMask(entry.Name, mask))
       continue;
     entry.Kind = KindOf(data);
     entry.IsFolder = entry.Kind == FileKind::kFolder;
